@@ -1,0 +1,44 @@
+#include "bootstrap/bootstrap.h"
+
+#include <cstring>
+
+#include "bootstrap/report.h"
+#include "child/handover.h"
+#include "child/run_child.h"
+#include "common/bounded.h"
+#include "pathspec/config.h"
+#include "pathspec/expand.h"
+#include "payload/format.h"
+#include "payload/reader.h"
+#include "payload/unpack.h"
+
+kchar g_target_dir[KAY_PATH_CAPACITY];
+std::uint16_t g_entry_name[KAY_NAME_CAPACITY];
+
+std::uint32_t kay_main(int argc, kchar** argv) {
+    (void)argc;
+    kay_sys.set_dll_directory_empty();
+    reset_handover_variables();
+
+    // A failed expansion is reported before the path is canonicalised, so
+    // the message is written even when nothing was expanded.
+    if (!expand_path_spec(g_target_dir, kay_target_spec, static_cast<std::int32_t>(KAY_PATH_CAPACITY)))
+        fail_spec_expansion(kay_target_spec);
+    canonicalise_target_dir();
+
+    if (!kay_sys.register_console_handler(console_control_handler)) fatal_error(MSG_REGISTER_HANDLER);
+
+    if (kay_payload_size < sizeof KAY_MAGIC ||
+        std::memcmp(kay_payload_data, KAY_MAGIC, sizeof KAY_MAGIC) != 0)
+        fatal_error(MSG_NO_HEADER);
+    setup(kay_payload_data + sizeof KAY_MAGIC, kay_payload_size - sizeof KAY_MAGIC);
+
+    for (;;) {
+        read_name(g_entry_name);
+        if (g_entry_name[0] == 0) break;
+        unpack_entry();
+    }
+    teardown();
+
+    return run_child(argv[0]);
+}

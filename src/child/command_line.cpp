@@ -1,0 +1,49 @@
+#include "child/command_line.h"
+
+#include "common/bounded.h"
+
+kchar g_command_line[KAY_COMMAND_LINE_CAPACITY];
+
+static bool needs_quotes(const kchar* s) {
+    for (; *s != 0; s++) {
+        if (*s == ' ' || *s == '\t' || *s == '\n' || *s == '\v' || *s == '"') return true;
+    }
+    return false;
+}
+
+static void append_backslashes(kchar* line, std::uint32_t capacity, std::uint32_t n) {
+    while (n-- > 0) buf_append_char(line, capacity, '\\');
+}
+
+void append_argument_to(kchar* line, std::uint32_t capacity, const kchar* argument) {
+    if (!needs_quotes(argument)) {
+        buf_append(line, capacity, argument);
+        return;
+    }
+    buf_append_char(line, capacity, '"');
+    const kchar* p = argument;
+    while (*p != 0) {
+        std::uint32_t run = 0;
+        while (*p == '\\') {
+            run++;
+            p++;
+        }
+        if (*p == 0) {
+            // Before the closing quote every backslash is doubled.
+            append_backslashes(line, capacity, 2 * run);
+            break;
+        }
+        if (*p == '"') {
+            append_backslashes(line, capacity, 2 * run + 1);
+        } else {
+            append_backslashes(line, capacity, run);
+        }
+        buf_append_char(line, capacity, *p);
+        p++;
+    }
+    buf_append_char(line, capacity, '"');
+}
+
+void append_argument(const kchar* argument) {
+    append_argument_to(g_command_line, KAY_COMMAND_LINE_CAPACITY, argument);
+}

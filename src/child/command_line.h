@@ -1,0 +1,16 @@
+// The child's command line (Windows): arguments quoted so that the system's
+// splitting rules give them back unchanged (empty ones excepted).
+#pragma once
+
+#include <cstdint>
+
+#include "platform/platform.h"
+
+constexpr std::uint32_t KAY_COMMAND_LINE_CAPACITY = 32768;
+
+extern kchar g_command_line[];
+
+// Appends one argument to `line` (capacity units); overflow is an abnormal end.
+void append_argument_to(kchar* line, std::uint32_t capacity, const kchar* argument);
+// Appends to the process-wide command line buffer.
+void append_argument(const kchar* argument);

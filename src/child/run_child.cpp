@@ -1,0 +1,75 @@
+#include "child/run_child.h"
+
+#include <cstdlib>
+
+#include "bootstrap/report.h"
+#include "child/child_handle.h"
+#include "child/command_line.h"
+#include "child/handover.h"
+#include "common/bounded.h"
+#include "payload/unpack.h"
+
+constexpr std::uint32_t GRACE_MS = 5000;
+
+static kchar g_own_path[KAY_PATH_CAPACITY];
+
+std::uint32_t run_child(const kchar* argv0) {
+    publish_launch_variables(argv0);
+
+    int count = 0;
+    kchar** args = kay_sys.command_line_args(&count);
+    // Without an argument vector the child cannot be started.
+    if (args == nullptr || count < 1) {
+        system_error(MSG_LAUNCH, kay_sys.last_error());
+        std::exit(2);
+    }
+    g_command_line[0] = 0;
+    if (g_own_path[0] == 0) {
+        std::uint32_t n = kay_sys.module_path(g_own_path, KAY_PATH_CAPACITY);
+        if (n == 0 || n >= KAY_PATH_CAPACITY) kay_abort();
+        g_own_path[n] = 0;
+    }
+    args[0] = g_own_path;
+#if KAY_WINDOWS
+    for (int i = 0; i < count; i++) {
+        append_argument(args[i]);
+        if (i + 1 < count) buf_append_char(g_command_line, KAY_COMMAND_LINE_CAPACITY, ' ');
+    }
+#endif
+
+    kay_process process = 0;
+    if (!kay_sys.start_process(g_first_entry_path, g_command_line, args, &process)) {
+        system_error(MSG_LAUNCH, kay_sys.last_error());
+        std::exit(2);
+    }
+    if (process == 0) return 0;
+    child_handle_publish(process);
+    kay_sys.wait_process(process, KAY_WAIT_INFINITE);
+    std::uint32_t code = 0;
+    if (!kay_sys.exit_code(process, &code)) code = 1;
+    child_handle_release(process);
+    return code;
+}
+
+int console_control_handler(std::uint32_t event) {
+    switch (event) {
+    case KAY_CTRL_C:
+    case KAY_CTRL_BREAK:
+    case KAY_CTRL_CLOSE:
+    case KAY_CTRL_LOGOFF:
+    case KAY_CTRL_SHUTDOWN: {
+        kay_process process = child_handle_acquire();
+        if (process == 0) break;
+        kay_sys.forward_event(process, event);
+        if (kay_sys.wait_process(process, GRACE_MS) != KAY_WAIT_DONE) {
+            kay_sys.terminate_process(process, 0);
+        }
+        child_handle_release(process);
+        break;
+    }
+    default:
+        break;
+    }
+    // Not handled: the system's default handling ends the launcher.
+    return 0;
+}

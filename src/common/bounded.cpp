@@ -1,0 +1,58 @@
+#include "common/bounded.h"
+
+#include <cstdlib>
+#include <type_traits>
+
+std::uint32_t kay_strlen(const kchar* s) {
+    std::uint32_t n = 0;
+    while (s[n] != 0) n++;
+    return n;
+}
+
+int kay_strcmp(const kchar* a, const kchar* b) {
+    while (*a != 0 && *a == *b) {
+        a++;
+        b++;
+    }
+    using unit = std::make_unsigned_t<kchar>;
+    return static_cast<unit>(*a) < static_cast<unit>(*b) ? -1 : static_cast<unit>(*a) > static_cast<unit>(*b);
+}
+
+void buf_copy(kchar* dst, std::uint32_t capacity, const kchar* src) {
+    if (capacity == 0) kay_abort();
+    dst[0] = 0;
+    buf_append(dst, capacity, src);
+}
+
+void buf_append(kchar* dst, std::uint32_t capacity, const kchar* src) {
+    std::uint32_t len = kay_strlen(dst);
+    for (; *src != 0; src++) {
+        if (len + 1 >= capacity) kay_abort();
+        dst[len++] = *src;
+        dst[len] = 0;
+    }
+}
+
+void buf_append_char(kchar* dst, std::uint32_t capacity, kchar c) {
+    std::uint32_t len = kay_strlen(dst);
+    if (len + 1 >= capacity) kay_abort();
+    dst[len] = c;
+    dst[len + 1] = 0;
+}
+
+void widen(kchar* dst, std::uint32_t capacity, const char* narrow) {
+    if (capacity == 0) kay_abort();
+    dst[0] = 0;
+    for (; *narrow != 0; narrow++) {
+#if KAY_WINDOWS
+        char one[2] = {*narrow, 0};
+        wchar_t wide[2] = {0, 0};
+        if (std::mbstowcs(wide, one, 2) != 1) kay_abort();
+        buf_append_char(dst, capacity, wide[0]);
+#else
+        // Native text is narrow already; only ASCII names and digits pass.
+        if (static_cast<unsigned char>(*narrow) >= 0x80) kay_abort();
+        buf_append_char(dst, capacity, *narrow);
+#endif
+    }
+}

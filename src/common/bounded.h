@@ -1,0 +1,25 @@
+// Bounded copies into fixed-size native text buffers.
+//
+// A buffer of capacity N holds at most N - 1 characters and its terminator.
+// Every routine checks the room before each character and never truncates:
+// running out of room is an abnormal end (exit code 3, no message).
+#pragma once
+
+#include <cstdint>
+
+#include "platform/platform.h"
+
+// Capacity of every path buffer, terminator included.
+constexpr std::uint32_t KAY_PATH_CAPACITY = 4096;
+
+std::uint32_t kay_strlen(const kchar* s);
+// Whole, case-sensitive comparison as wcscmp.
+int kay_strcmp(const kchar* a, const kchar* b);
+void buf_copy(kchar* dst, std::uint32_t capacity, const kchar* src);
+void buf_append(kchar* dst, std::uint32_t capacity, const kchar* src);
+void buf_append_char(kchar* dst, std::uint32_t capacity, kchar c);
+
+// Narrow ASCII text (variable names, formatted numbers) to native text, one
+// character at a time; a character that does not convert to exactly one
+// native unit, or a missing room, is an abnormal end.
+void widen(kchar* dst, std::uint32_t capacity, const char* narrow);

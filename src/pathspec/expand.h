@@ -1,0 +1,18 @@
+// Path specifications: text with {TOKEN}s turned into a concrete path.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/platform.h"
+
+// Expands `spec` into `out` (capacity units, terminator included). False on
+// an unknown token, a literal without room, or a folder/path query that
+// failed; `out` stays terminated. A token value without room ends the
+// process abnormally.
+bool expand_path_spec(kchar* out, const kchar* spec, std::int32_t capacity);
+
+// Makes the process-wide target directory absolute (abnormal end on failure).
+void canonicalise_target_dir(void);
+
+// Heap copy of an environment variable's value; nullptr when unset or empty.
+kchar* get_env_value(const char* name);

@@ -1,0 +1,145 @@
+// Environment, user folders, own path and clocks on POSIX.
+#include <pwd.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <time.h>
+#include <unistd.h>
+
+#include "platform/posix/posix_internal.h"
+
+namespace kay_posix {
+
+void set_dll_directory_empty() {}
+
+std::uint32_t get_env(const char* name, char* out, std::uint32_t capacity) {
+    const char* value = getenv(name);
+    if (value == nullptr) return 0;
+    size_t n = strlen(value);
+    if (n >= capacity) return static_cast<std::uint32_t>(n + 1);
+    memcpy(out, value, n + 1);
+    return static_cast<std::uint32_t>(n);
+}
+
+int set_env(const char* name, const char* value) {
+    return value == nullptr ? unsetenv(name) : setenv(name, value, 1);
+}
+
+std::uint32_t current_pid() { return static_cast<std::uint32_t>(getpid()); }
+
+std::uint32_t module_path(char* out, std::uint32_t capacity) {
+    static char path[8192];
+    ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
+    if (n <= 0) return 0;
+    path[n] = 0;
+    // Cut short like GetModuleFileName when the room is too small.
+    std::uint32_t len = static_cast<std::uint32_t>(n);
+    if (capacity == 0) return 0;
+    if (len >= capacity) {
+        memcpy(out, path, capacity - 1);
+        out[capacity - 1] = 0;
+        return capacity;
+    }
+    memcpy(out, path, len + 1);
+    return len;
+}
+
+std::uint32_t temp_path(char* out, std::uint32_t capacity) {
+    const char* dir = getenv("TMPDIR");
+    if (dir == nullptr || dir[0] == 0) dir = "/tmp";
+    size_t n = strlen(dir);
+    bool slash = dir[n - 1] == '/';
+    size_t total = n + (slash ? 0 : 1);
+    if (total >= capacity) return static_cast<std::uint32_t>(total + 1);
+    memcpy(out, dir, n);
+    if (!slash) out[n] = '/';
+    out[total] = 0;
+    return static_cast<std::uint32_t>(total);
+}
+
+static bool copy_folder(const char* value, char* out, std::uint32_t capacity) {
+    size_t n = strlen(value);
+    if (n == 0 || n >= capacity) return false;
+    memcpy(out, value, n + 1);
+    return true;
+}
+
+static const char* home_directory() {
+    const char* home = getenv("HOME");
+    if (home != nullptr && home[0] != 0) return home;
+    struct passwd* pw = getpwuid(getuid());
+    return pw != nullptr ? pw->pw_dir : nullptr;
+}
+
+bool user_folder(kay_folder which, char* out, std::uint32_t capacity) {
+    const char* home = home_directory();
+    if (which == KAY_FOLDER_HOME) return home != nullptr && copy_folder(home, out, capacity);
+    const char* cache = getenv("XDG_CACHE_HOME");
+    if (cache != nullptr && cache[0] == '/') return copy_folder(cache, out, capacity);
+    if (home == nullptr) return false;
+    char joined[4096];
+    if (snprintf(joined, sizeof joined, "%s/.cache", home) >= static_cast<int>(sizeof joined)) return false;
+    return copy_folder(joined, out, capacity);
+}
+
+// Absolute path against the current directory with '.' and '..' resolved
+// by text alone, as GetFullPathName does: no symlinks, no existence needed.
+std::uint32_t full_path(const char* in, char* out, std::uint32_t capacity) {
+    static char work[16384];
+    size_t in_len = strlen(in);
+    if (in_len == 0) return 0;
+    size_t pos = 0;
+    if (in[0] != '/') {
+        if (getcwd(work, sizeof work) == nullptr) return 0;
+        pos = strlen(work);
+    }
+    if (pos + in_len + 2 >= sizeof work) return static_cast<std::uint32_t>(pos + in_len + 2);
+    work[pos++] = '/';
+    memcpy(work + pos, in, in_len + 1);
+
+    // Resolve components in place into `result`.
+    static char result[16384];
+    size_t r = 0;
+    const char* p = work;
+    while (*p != 0) {
+        while (*p == '/') p++;
+        if (*p == 0) break;
+        const char* end = p;
+        while (*end != 0 && *end != '/') end++;
+        size_t len = static_cast<size_t>(end - p);
+        if (len == 1 && p[0] == '.') {
+        } else if (len == 2 && p[0] == '.' && p[1] == '.') {
+            while (r > 0 && result[r - 1] != '/') r--;
+            if (r > 0) r--;
+        } else {
+            result[r++] = '/';
+            memcpy(result + r, p, len);
+            r += len;
+        }
+        p = end;
+    }
+    if (r == 0) result[r++] = '/';
+    else if (in[in_len - 1] == '/') result[r++] = '/';
+    result[r] = 0;
+    if (r >= capacity) return static_cast<std::uint32_t>(r + 1);
+    memcpy(out, result, r + 1);
+    return static_cast<std::uint32_t>(r);
+}
+
+std::uint64_t perf_counter() {
+    struct timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<std::uint64_t>(ts.tv_sec) * 1000000000u + static_cast<std::uint64_t>(ts.tv_nsec);
+}
+
+// 100-nanosecond intervals between 1601-01-01 and 1970-01-01.
+static const std::uint64_t EPOCH_1601 = 116444736000000000ULL;
+
+std::uint64_t system_time() {
+    struct timespec ts;
+    clock_gettime(CLOCK_REALTIME, &ts);
+    return EPOCH_1601 + static_cast<std::uint64_t>(ts.tv_sec) * 10000000u +
+           static_cast<std::uint64_t>(ts.tv_nsec) / 100u;
+}
+
+}  // namespace kay_posix

@@ -1,0 +1,190 @@
+// Child processes and console events (signals) on POSIX.
+#include <errno.h>
+#include <poll.h>
+#include <pthread.h>
+#include <signal.h>
+#include <spawn.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+#include "platform/posix/posix_internal.h"
+
+extern char** environ;
+
+namespace kay_posix {
+
+int g_argc;
+char** g_argv;
+int g_child_signal;
+
+static kay_console_handler g_handler;
+
+// The signals that stand for console events, and the event each means.
+static const int EVENT_SIGNALS[] = {SIGINT, SIGQUIT, SIGHUP, SIGTERM};
+
+static std::uint32_t event_of(int sig) {
+    switch (sig) {
+    case SIGINT: return KAY_CTRL_C;
+    case SIGQUIT: return KAY_CTRL_BREAK;
+    case SIGHUP: return KAY_CTRL_CLOSE;
+    default: return KAY_CTRL_SHUTDOWN;
+    }
+}
+
+static void event_signal_set(sigset_t* set) {
+    sigemptyset(set);
+    for (int sig : EVENT_SIGNALS) sigaddset(set, sig);
+}
+
+// Ends the process by `sig`'s default action.
+[[noreturn]] static void die_by_signal(int sig) {
+    fflush(stdout);
+    fflush(stderr);
+    signal(sig, SIG_DFL);
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, sig);
+    pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
+    raise(sig);
+    _exit(128 + sig);
+}
+
+static void* handler_thread(void*) {
+    sigset_t set;
+    event_signal_set(&set);
+    for (;;) {
+        int sig = 0;
+        if (sigwait(&set, &sig) != 0) continue;
+        g_handler(event_of(sig));
+        // The handler never handles the event: the default action follows.
+        die_by_signal(sig);
+    }
+}
+
+bool register_console_handler(kay_console_handler handler) {
+    g_handler = handler;
+    sigset_t set;
+    event_signal_set(&set);
+    if (pthread_sigmask(SIG_BLOCK, &set, nullptr) != 0) return false;
+    pthread_t thread;
+    if (pthread_create(&thread, nullptr, handler_thread, nullptr) != 0) return false;
+    pthread_detach(thread);
+    return true;
+}
+
+char** command_line_args(int* count) {
+    char** args = static_cast<char**>(malloc(sizeof(char*) * (static_cast<size_t>(g_argc) + 1)));
+    if (args == nullptr) return nullptr;
+    for (int i = 0; i < g_argc; i++) args[i] = g_argv[i];
+    args[g_argc] = nullptr;
+    *count = g_argc;
+    return args;
+}
+
+bool start_process(const char* program, char* command_line, char* const* argv, kay_process* process) {
+    (void)command_line;
+    posix_spawnattr_t attr;
+    posix_spawnattr_init(&attr);
+    sigset_t empty, events;
+    sigemptyset(&empty);
+    event_signal_set(&events);
+    // The child gets the event signals unblocked and at their defaults.
+    posix_spawnattr_setsigmask(&attr, &empty);
+    posix_spawnattr_setsigdefault(&attr, &events);
+    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+    pid_t pid = 0;
+    int rc = posix_spawn(&pid, program, nullptr, &attr, argv, environ);
+    posix_spawnattr_destroy(&attr);
+    if (rc != 0) {
+        errno = rc;
+        return false;
+    }
+    *process = pid;
+    return true;
+}
+
+static bool has_ended(pid_t pid) {
+    siginfo_t info;
+    memset(&info, 0, sizeof info);
+    if (waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) != 0) return false;
+    return info.si_pid == pid;
+}
+
+// Waits without reaping, so the handle stays valid until close_process.
+kay_wait_result wait_process(kay_process process, std::uint32_t timeout_ms) {
+    pid_t pid = static_cast<pid_t>(process);
+    if (timeout_ms == KAY_WAIT_INFINITE) {
+        siginfo_t info;
+        while (waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOWAIT) != 0) {
+            if (errno != EINTR) return KAY_WAIT_FAILED;
+        }
+        return KAY_WAIT_DONE;
+    }
+#ifdef SYS_pidfd_open
+    int fd = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
+    if (fd >= 0) {
+        struct pollfd p = {fd, POLLIN, 0};
+        int rc;
+        do rc = poll(&p, 1, static_cast<int>(timeout_ms));
+        while (rc < 0 && errno == EINTR);
+        close(fd);
+        if (rc > 0) return KAY_WAIT_DONE;
+        return rc == 0 ? KAY_WAIT_TIMEOUT : KAY_WAIT_FAILED;
+    }
+#endif
+    // Kernels without process descriptors: look every 10 ms.
+    for (std::uint32_t waited = 0;; waited += 10) {
+        if (has_ended(pid)) return KAY_WAIT_DONE;
+        if (waited >= timeout_ms) return KAY_WAIT_TIMEOUT;
+        struct timespec ts = {0, 10 * 1000 * 1000};
+        nanosleep(&ts, nullptr);
+    }
+}
+
+bool exit_code(kay_process process, std::uint32_t* code) {
+    pid_t pid = static_cast<pid_t>(process);
+    siginfo_t info;
+    memset(&info, 0, sizeof info);
+    if (waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) != 0 || info.si_pid != pid)
+        return false;
+    if (info.si_code == CLD_EXITED) {
+        *code = static_cast<std::uint32_t>(info.si_status);
+    } else {
+        g_child_signal = info.si_status;
+        *code = 128u + static_cast<std::uint32_t>(info.si_status);
+    }
+    return true;
+}
+
+void terminate_process(kay_process process, std::uint32_t code) {
+    (void)code;
+    kill(static_cast<pid_t>(process), SIGKILL);
+}
+
+void close_process(kay_process process) {
+    int status;
+    while (waitpid(static_cast<pid_t>(process), &status, 0) < 0 && errno == EINTR) {
+    }
+}
+
+void forward_event(kay_process process, std::uint32_t event) {
+    // SIGTERM is sent to one process, not to the terminal's group: pass it on.
+    if (event == KAY_CTRL_SHUTDOWN) kill(static_cast<pid_t>(process), SIGTERM);
+}
+
+}  // namespace kay_posix
+
+void kay_exit_with_child_code(std::uint32_t code) {
+    if (kay_posix::g_child_signal != 0) kay_posix::die_by_signal(kay_posix::g_child_signal);
+    exit(static_cast<int>(code & 0xFF));
+}
+
+void kay_abort(void) {
+    fflush(stderr);
+    _exit(3);
+}

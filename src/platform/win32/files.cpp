@@ -1,0 +1,78 @@
+// Files, mappings and directories through the Win32 API.
+#include <windows.h>
+
+#include "platform/win32/win32_internal.h"
+
+namespace kay_win32 {
+
+static kay_file from_handle(HANDLE h) {
+    return h == INVALID_HANDLE_VALUE ? 0 : reinterpret_cast<kay_file>(h);
+}
+static HANDLE handle_of(std::intptr_t h) { return reinterpret_cast<HANDLE>(h); }
+
+kay_file open_read(const wchar_t* path) {
+    return from_handle(CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                   nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+}
+
+std::uint32_t file_size(kay_file file) { return GetFileSize(handle_of(file), nullptr); }
+
+kay_mapping map_file(kay_file file, std::uint32_t size) {
+    (void)size;  // maximum size 0: the whole file
+    return reinterpret_cast<kay_mapping>(
+        CreateFileMappingW(handle_of(file), nullptr, PAGE_READONLY, 0, 0, nullptr));
+}
+
+const void* map_view(kay_mapping mapping) { return MapViewOfFile(handle_of(mapping), FILE_MAP_READ, 0, 0, 0); }
+
+void unmap_view(const void* view, std::uint32_t size) {
+    (void)size;
+    UnmapViewOfFile(view);
+}
+
+void close_mapping(kay_mapping mapping) { CloseHandle(handle_of(mapping)); }
+
+kay_file open_write(const wchar_t* path) {
+    return from_handle(
+        CreateFileW(path, GENERIC_WRITE, FILE_SHARE_WRITE, nullptr, CREATE_ALWAYS, 0, nullptr));
+}
+
+void mark_executable(kay_file file, bool executable) {
+    (void)file;
+    (void)executable;
+}
+
+bool write_file(kay_file file, const void* data, std::uint32_t size) {
+    DWORD written = 0;
+    if (!WriteFile(handle_of(file), data, size, &written, nullptr)) return false;
+    // A write that reports success but stored less is a failed write.
+    if (written != size) {
+        SetLastError(ERROR_HANDLE_DISK_FULL);
+        return false;
+    }
+    return true;
+}
+
+void close_file(kay_file file) { CloseHandle(handle_of(file)); }
+
+kay_mkdir_result create_directory(const wchar_t* path) {
+    if (CreateDirectoryW(path, nullptr)) return KAY_MKDIR_CREATED;
+    return GetLastError() == ERROR_ALREADY_EXISTS ? KAY_MKDIR_EXISTS : KAY_MKDIR_FAILED;
+}
+
+std::uint32_t last_error() { return GetLastError(); }
+
+std::uint32_t error_text(std::uint32_t code, char* out, std::uint32_t capacity) {
+    char* text = nullptr;
+    DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS |
+                                 FORMAT_MESSAGE_ALLOCATE_BUFFER,
+                             nullptr, code, 0x0409, reinterpret_cast<LPSTR>(&text), 0, nullptr);
+    if (n == 0 || text == nullptr) return 0;
+    if (n >= capacity) n = capacity - 1;
+    CopyMemory(out, text, n);
+    out[n] = 0;
+    // The buffer is left to the process end, which follows at once.
+    return n;
+}
+
+}  // namespace kay_win32

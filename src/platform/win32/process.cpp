@@ -1,0 +1,76 @@
+// Child processes and console events through the Win32 API.
+#include <windows.h>
+#include <shellapi.h>
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "platform/win32/win32_internal.h"
+
+namespace kay_win32 {
+
+static kay_console_handler g_handler;
+
+static BOOL WINAPI console_trampoline(DWORD event) { return g_handler(event) ? TRUE : FALSE; }
+
+bool register_console_handler(kay_console_handler handler) {
+    g_handler = handler;
+    return SetConsoleCtrlHandler(console_trampoline, TRUE) != 0;
+}
+
+wchar_t** command_line_args(int* count) { return CommandLineToArgvW(GetCommandLineW(), count); }
+
+bool start_process(const wchar_t* program, wchar_t* command_line, wchar_t* const* argv,
+                   kay_process* process) {
+    (void)argv;
+    STARTUPINFOW si;
+    ZeroMemory(&si, sizeof si);
+    si.cb = sizeof si;
+    si.dwFlags = STARTF_USESTDHANDLES;
+    si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    si.hStdOutput = GetStdHandle(STD_OUTPUT_HANDLE);
+    si.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+    PROCESS_INFORMATION pi;
+    ZeroMemory(&pi, sizeof pi);
+    if (!CreateProcessW(program, command_line, nullptr, nullptr, TRUE, NORMAL_PRIORITY_CLASS, nullptr,
+                        nullptr, &si, &pi))
+        return false;
+    CloseHandle(pi.hThread);
+    *process = reinterpret_cast<kay_process>(pi.hProcess);
+    return true;
+}
+
+kay_wait_result wait_process(kay_process process, std::uint32_t timeout_ms) {
+    DWORD rc = WaitForSingleObject(reinterpret_cast<HANDLE>(process),
+                                   timeout_ms == KAY_WAIT_INFINITE ? INFINITE : timeout_ms);
+    if (rc == WAIT_OBJECT_0) return KAY_WAIT_DONE;
+    return rc == WAIT_TIMEOUT ? KAY_WAIT_TIMEOUT : KAY_WAIT_FAILED;
+}
+
+bool exit_code(kay_process process, std::uint32_t* code) {
+    DWORD value = 0;
+    if (!GetExitCodeProcess(reinterpret_cast<HANDLE>(process), &value)) return false;
+    *code = value;
+    return true;
+}
+
+void terminate_process(kay_process process, std::uint32_t code) {
+    TerminateProcess(reinterpret_cast<HANDLE>(process), code);
+}
+
+void close_process(kay_process process) { CloseHandle(reinterpret_cast<HANDLE>(process)); }
+
+void forward_event(kay_process process, std::uint32_t event) {
+    (void)process;
+    (void)event;
+}
+
+}  // namespace kay_win32
+
+void kay_exit_with_child_code(std::uint32_t code) { std::exit(static_cast<int>(code)); }
+
+void kay_abort(void) {
+    std::fflush(stderr);
+    // Exit code 3, as the runtime's abort() gives, without its own message.
+    ExitProcess(3);
+}

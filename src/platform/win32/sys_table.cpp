@@ -1,0 +1,15 @@
+// The Win32 system call table.
+#include "platform/win32/win32_internal.h"
+
+using namespace kay_win32;
+
+const kay_syscalls kay_sys_default = {
+    set_dll_directory_empty, get_env, set_env, current_pid, module_path, temp_path,
+    user_folder, full_path, perf_counter, system_time, open_read, file_size, map_file,
+    map_view, unmap_view, close_mapping, open_write, mark_executable, write_file,
+    close_file, create_directory, last_error, error_text, register_console_handler,
+    command_line_args, start_process, wait_process, exit_code, terminate_process,
+    close_process, forward_event,
+};
+
+kay_syscalls kay_sys = kay_sys_default;

@@ -1,0 +1,59 @@
+# Test launchers, built the same way for Linux and (in the cross build) for
+# Windows: the probe program, payloads written by tools/make_payloads.py,
+# and one launcher per payload case.
+find_package(Python3 REQUIRED COMPONENTS Interpreter)
+
+add_executable(kay-probe ${CMAKE_CURRENT_LIST_DIR}/probe/probe.cpp)
+if(WIN32)
+  target_link_libraries(kay-probe PRIVATE shell32)
+  target_link_options(kay-probe PRIVATE -static -static-libgcc -static-libstdc++)
+endif()
+
+set(KAY_TEST_CASES basic badmagic_lower badmagic_kax empty_stream no_end_marker truncated
+  big_window long_name traversal absolute drive split deep many_dirs big_file)
+set(payload_dir "${CMAKE_CURRENT_BINARY_DIR}/payloads")
+set(payload_files "")
+foreach(case IN LISTS KAY_TEST_CASES)
+  list(APPEND payload_files "${payload_dir}/${case}.kay")
+endforeach()
+set(probe_name "probe${CMAKE_EXECUTABLE_SUFFIX}")
+add_custom_command(OUTPUT ${payload_files} "${payload_dir}/deep_name.txt"
+  COMMAND Python3::Interpreter "${CMAKE_CURRENT_LIST_DIR}/tools/make_payloads.py"
+          "${payload_dir}" "$<TARGET_FILE:kay-probe>" "${probe_name}"
+  DEPENDS kay-probe "${CMAKE_CURRENT_LIST_DIR}/tools/make_payloads.py"
+  COMMENT "Writing test payloads"
+  VERBATIM)
+
+if(WIN32)
+  set(sep "\\")
+else()
+  set(sep "/")
+endif()
+
+# Most launchers unpack beside themselves, so each test gets its own target
+# directory by copying the launcher into a scratch folder.
+foreach(case IN LISTS KAY_TEST_CASES)
+  kay_add_launcher(t_${case} PAYLOAD "${payload_dir}/${case}.kay"
+    TARGET_SPEC "{PROGRAM_DIR}${sep}unpacked")
+endforeach()
+
+# Relative target directory: resolved against the current directory, so a
+# test chooses the full path length by where it starts the launcher.
+kay_add_launcher(t_relative PAYLOAD "${payload_dir}/deep.kay" TARGET_SPEC "t")
+# The default specification, in the user's cache folder.
+kay_add_launcher(t_default PAYLOAD "${payload_dir}/basic.kay")
+# Generated values in the target directory name.
+kay_add_launcher(t_generated PAYLOAD "${payload_dir}/basic.kay"
+  TARGET_SPEC "{PROGRAM_DIR}${sep}g${sep}{RANDOM}-{TIME}-{TIME_US}-{PID}")
+# Expansion edge cases, each its own launcher.
+kay_add_launcher(t_spec_nosuch PAYLOAD "${payload_dir}/basic.kay" TARGET_SPEC "{PROGRAM_DIR}${sep}{NOSUCH}")
+kay_add_launcher(t_spec_empty_token PAYLOAD "${payload_dir}/basic.kay" TARGET_SPEC "{PROGRAM_DIR}${sep}{}")
+kay_add_launcher(t_spec_tokens PAYLOAD "${payload_dir}/basic.kay"
+  TARGET_SPEC "{PROGRAM_DIR}${sep}{temp}{Temp}${sep}abc{X{VERSION}{COMPANY}-{PRODUCT}-{FILE_VERSION}-{PRODUCT_VERSION}${sep}x{VERSION"
+  COMPANY "Acme" PRODUCT "Road Runner" VERSION "2.5" FILE_VERSION "2.5.1" PRODUCT_VERSION "2.6")
+kay_add_launcher(t_spec_program PAYLOAD "${payload_dir}/basic.kay"
+  TARGET_SPEC "{PROGRAM_BASE}.d${sep}{PID}" OUTPUT_NAME "tool")
+# 4095 and 4096 literal characters: the first expands, the second cannot.
+string(REPEAT "a" 4094 a4094)
+kay_add_launcher(t_spec_4095 PAYLOAD "${payload_dir}/basic.kay" TARGET_SPEC "${sep}${a4094}")
+kay_add_launcher(t_spec_4096 PAYLOAD "${payload_dir}/basic.kay" TARGET_SPEC "${sep}${a4094}a")

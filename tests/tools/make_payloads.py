@@ -1,0 +1,157 @@
+#!/usr/bin/env python3
+"""Writes the test payloads, independently of kay-pack.
+
+Usage: make_payloads.py OUTDIR PROBE_EXE MAIN_NAME
+
+Every case is a payload file OUTDIR/<case>.kay. Entries are written by hand
+here and compressed with the zstd command line tool, so that a fault shared
+by kay-pack and the launcher's reader cannot hide.
+"""
+import os
+import struct
+import subprocess
+import sys
+import zlib
+
+WINDOW = 131072
+
+
+def name_bytes(name):
+    return name.encode("utf-16-le") + b"\0\0"
+
+
+def entry(name, content, crc=None):
+    if crc is None:
+        crc = zlib.crc32(content) & 0xFFFFFFFF
+        if crc == 0:
+            crc = 1
+    return name_bytes(name) + struct.pack("<QI", len(content), crc) + content
+
+
+END = b"\0\0"
+
+
+def compress(stream, extra=()):
+    return subprocess.run(["zstd", "-q", "-c", "-3", "--long=27", *extra],
+                          input=stream, stdout=subprocess.PIPE, check=True).stdout
+
+
+def container(frame, magic=b"KAY"):
+    body = magic + frame + b"\0\0"
+    return body + struct.pack("<Q", len(body))
+
+
+def pseudo_random(n, seed):
+    out = bytearray()
+    x = seed
+    while len(out) < n:
+        x = (x * 6364136223846793005 + 1442695040888963407) & 0xFFFFFFFFFFFFFFFF
+        out += (x >> 33).to_bytes(4, "little")
+    return bytes(out[:n])
+
+
+def zero_crc_content():
+    """Bytes whose CRC-32 is 0: four bytes appended to force the register."""
+    data = b"kay zero crc"
+    # Table-driven reversal of the reflected CRC-32.
+    table = []
+    for i in range(256):
+        c = i
+        for _ in range(8):
+            c = (c >> 1) ^ 0xEDB88320 if c & 1 else c >> 1
+        table.append(c)
+    top = {t >> 24: i for i, t in enumerate(table)}
+    reg = (zlib.crc32(data) ^ 0xFFFFFFFF) & 0xFFFFFFFF
+    target = 0 ^ 0xFFFFFFFF
+    # Walk backwards from the target register over four unknown bytes.
+    idx = []
+    r = target
+    for _ in range(4):
+        i = top[r >> 24]
+        idx.append(i)
+        r = ((r ^ table[i]) << 8) & 0xFFFFFFFF
+    # r now holds the high 24 bits of the register before the 4 bytes.
+    idx.reverse()
+    forced = bytearray()
+    cur = reg
+    for i in idx:
+        b = (i ^ cur) & 0xFF
+        forced.append(b)
+        cur = (cur >> 8) ^ table[(cur ^ b) & 0xFF]
+    result = data + bytes(forced)
+    assert zlib.crc32(result) == 0, hex(zlib.crc32(result))
+    return result
+
+
+def main():
+    out_dir, probe_path, main_name = sys.argv[1], sys.argv[2], sys.argv[3]
+    sep = "\\"
+    probe = open(probe_path, "rb").read()
+    os.makedirs(out_dir, exist_ok=True)
+    main = entry(main_name, probe)
+
+    basic = (main
+             + entry("data\\a.txt", b"hello from kay\n")
+             + entry("data\\sub\\b.bin", pseudo_random(300000, 7))
+             + entry("empty.txt", b"", crc=1)
+             + entry("never.txt", b"never written", crc=0)
+             + entry("zerocrc.bin", zero_crc_content()))
+    cases = {}
+    cases["basic"] = container(compress(basic + END))
+    cases["badmagic_lower"] = container(compress(basic + END), magic=b"kay")
+    cases["badmagic_kax"] = container(compress(basic + END), magic=b"KAX")
+    cases["empty_stream"] = container(compress(END))
+    cases["no_end_marker"] = container(compress(basic))
+    frame = compress(basic + END)
+    cases["truncated"] = b"KAY" + frame[: len(frame) // 2]
+    # The same frame with its window descriptor raised to 2^28 bytes.
+    wide = bytearray(compress(basic + END))
+    assert wide[4] & 0x20 == 0 and wide[5] == 0x88, "frame without a window descriptor"
+    wide[5] = 0x90
+    cases["big_window"] = container(bytes(wide))
+    cases["long_name"] = container(compress(main + name_bytes("n" * 1100) + struct.pack("<QI", 1, 1) + b"x" + END))
+    cases["traversal"] = container(compress(main + entry("..\\evil.txt", b"evil") + END))
+    cases["absolute"] = container(compress(main + entry("\\abs.txt", b"evil") + END))
+    cases["drive"] = container(compress(main + entry("C:\\drive.txt", b"evil") + END))
+
+    # A name whose second unit lies across a window boundary: pad the stream
+    # so the next name starts one byte before 131072, then a request that
+    # spans two boundaries.
+    head = main + name_bytes("pad.bin") + struct.pack("<QI", 0, 0)
+    pad_len = (WINDOW - 1 - len(head)) % WINDOW
+    split = (main + entry("pad.bin", pseudo_random(pad_len, 3))
+             + entry("split.txt", b"split name")
+             + entry("span.bin", pseudo_random(3 * WINDOW + 77, 5)) + END)
+    assert (len(main) + len(entry("pad.bin", pseudo_random(pad_len, 3)))) % WINDOW == WINDOW - 1
+    cases["split"] = container(compress(split))
+
+    # A 3000-unit name for the path-length tests (components under 255).
+    parts = []
+    remaining = 3000
+    i = 0
+    while remaining > 0:
+        n = min(200, remaining)
+        if remaining - n == 1:
+            n -= 2
+        parts.append(chr(ord("a") + i % 26) * n)
+        remaining -= n + 1
+        i += 1
+    deep_name = sep.join(parts)
+    deep_name = deep_name[:3000]
+    assert len(deep_name) == 3000 and not deep_name.endswith(sep)
+    cases["deep"] = container(compress(main + entry(deep_name, b"deep") + END))
+
+    many = main + b"".join(entry("d%04d\\f.txt" % i, b"%d" % i) for i in range(1100)) + END
+    cases["many_dirs"] = container(compress(many))
+
+    cases["big_file"] = container(compress(main + entry("big.bin", pseudo_random(1 << 20, 9)) + END))
+
+    for name, data in cases.items():
+        with open(os.path.join(out_dir, name + ".kay"), "wb") as f:
+            f.write(data)
+    with open(os.path.join(out_dir, "deep_name.txt"), "w") as f:
+        f.write(deep_name)
+
+
+if __name__ == "__main__":
+    main()
