@@ -1,0 +1,241 @@
+// kay-pack create: packs an application directory into a payload.
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+#include <zlib.h>
+#include <zstd.h>
+
+#include "args.h"
+#include "commands.h"
+#include "fail.h"
+#include "format.h"
+#include "le.h"
+#include "output_file.h"
+#include "progress.h"
+#include "tree_scan.h"
+
+static const char CREATE_HELP[] =
+    "usage: kay-pack create APPDIR --main RELPATH -o FILE [options]\n"
+    "\n"
+    "Packs every regular file under APPDIR into the payload FILE: RELPATH (the\n"
+    "program the launcher starts) first, then all others in sorted order. The\n"
+    "same tree always gives the same bytes.\n"
+    "\n"
+    "  --main RELPATH       main executable, relative to APPDIR\n"
+    "  -o, --output FILE    payload to write (replaced only when complete)\n"
+    "  --level N            Zstandard level 1..22 (default 19)\n"
+    "  --threads N          compression threads (default: all cores); the\n"
+    "                       output does not depend on N\n"
+    "  --follow-symlinks    pack what symbolic links point to instead of refusing them\n"
+    "  -q, --quiet          no progress line and no summary\n"
+    "\n"
+    "Exit codes: 0 done, 1 bad input or I/O failure, 2 bad command line.\n";
+
+static constexpr std::size_t READ_CHUNK = 1 << 20;
+
+namespace {
+
+struct Packer {
+    ZSTD_CCtx* cctx = nullptr;
+    OutputFile out;
+    std::vector<unsigned char> out_buf;
+    std::vector<unsigned char> read_buf;
+};
+
+}  // namespace
+
+static void compress(Packer& packer, const void* data, std::size_t size, ZSTD_EndDirective mode) {
+    ZSTD_inBuffer in{data, size, 0};
+    for (;;) {
+        ZSTD_outBuffer out{packer.out_buf.data(), packer.out_buf.size(), 0};
+        std::size_t left = ZSTD_compressStream2(packer.cctx, &out, &in, mode);
+        if (ZSTD_isError(left)) fail(std::string("compression failed: ") + ZSTD_getErrorName(left));
+        output_write(packer.out, packer.out_buf.data(), out.pos);
+        if (mode == ZSTD_e_end ? left == 0 : in.pos == in.size) break;
+    }
+}
+
+static void set_param(ZSTD_CCtx* cctx, ZSTD_cParameter param, int value, const char* what) {
+    std::size_t r = ZSTD_CCtx_setParameter(cctx, param, value);
+    if (ZSTD_isError(r)) fail(std::string("cannot set ") + what + ": " + ZSTD_getErrorName(r));
+}
+
+// Reads up to `size` bytes; fewer only at the end of the file.
+static std::size_t read_some(int fd, unsigned char* buf, std::size_t size, const SourceFile& file) {
+    std::size_t got = 0;
+    while (got < size) {
+        ssize_t n = read(fd, buf + got, size - got);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) fail_errno("cannot read " + quoted(file.path));
+        if (n == 0) break;
+        got += static_cast<std::size_t>(n);
+    }
+    return got;
+}
+
+[[noreturn]] static void changed(const SourceFile& file) {
+    fail(quoted(file.path) + ": changed while being packed");
+}
+
+// Reads the whole file, checking its size; returns its CRC-32. When the file
+// fits in the read buffer, its content is left there.
+static std::uint32_t read_pass(Packer& packer, int fd, const SourceFile& file, bool feed) {
+    uLong crc = crc32(0, nullptr, 0);
+    std::uint64_t done = 0;
+    for (;;) {
+        std::size_t n = read_some(fd, packer.read_buf.data(), packer.read_buf.size(), file);
+        if (n == 0) break;
+        done += n;
+        if (done > file.size) changed(file);
+        crc = crc32(crc, packer.read_buf.data(), static_cast<uInt>(n));
+        if (feed) compress(packer, packer.read_buf.data(), n, ZSTD_e_continue);
+        if (n < packer.read_buf.size()) {
+            if (read_some(fd, packer.read_buf.data() + n, 1, file) != 0) changed(file);
+            break;
+        }
+    }
+    if (done != file.size) changed(file);
+    return static_cast<std::uint32_t>(crc);
+}
+
+static void pack_file(Packer& packer, const SourceFile& file) {
+    int fd = open(file.path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) fail_errno("cannot open " + quoted(file.path));
+    std::uint32_t crc = read_pass(packer, fd, file, false);
+
+    std::string header;
+    for (char16_t unit : file.name) put_le(header, unit, 2);
+    put_le(header, 0, 2);
+    put_le(header, file.size, 8);
+    put_le(header, stored_crc(crc), 4);
+    compress(packer, header.data(), header.size(), ZSTD_e_continue);
+
+    if (file.size < packer.read_buf.size()) {
+        compress(packer, packer.read_buf.data(), file.size, ZSTD_e_continue);
+    } else {
+        if (lseek(fd, 0, SEEK_SET) != 0) fail_errno("cannot read " + quoted(file.path));
+        if (read_pass(packer, fd, file, true) != crc) changed(file);
+    }
+    close(fd);
+}
+
+static std::string strip_trailing_slashes(std::string path) {
+    while (path.size() > 1 && path.back() == '/') path.pop_back();
+    return path;
+}
+
+// The main program's relative path in normal form ("a/b"), checked to be a
+// regular file inside the application directory.
+static std::string resolve_main(const std::string& root, const std::string& main_arg, bool follow) {
+    std::string what = "--main " + quoted(main_arg);
+    if (main_arg.empty() || main_arg[0] == '/') fail(what + ": must be a path relative to the application directory");
+    std::string rel;
+    std::size_t start = 0;
+    while (start <= main_arg.size()) {
+        std::size_t end = std::min(main_arg.find('/', start), main_arg.size());
+        std::string part = main_arg.substr(start, end - start);
+        if (part == "..") fail(what + ": must not leave the application directory");
+        if (!part.empty() && part != ".") rel += (rel.empty() ? "" : "/") + part;
+        start = end + 1;
+    }
+    if (rel.empty()) fail(what + ": not a file");
+    std::string path = root + "/" + rel;
+    struct stat st;
+    if (lstat(path.c_str(), &st) != 0) {
+        if (errno == ENOENT || errno == ENOTDIR) fail(what + ": no such file in " + quoted(root));
+        fail_errno(what);
+    }
+    if (S_ISLNK(st.st_mode) && follow && stat(path.c_str(), &st) != 0) fail_errno(what);
+    if (!S_ISREG(st.st_mode)) fail(what + ": not a regular file");
+    return rel;
+}
+
+int run_create(int argc, char** argv) {
+    ParsedArgs args = parse_args(argc, argv, 2,
+                                 {{"--main", "-m", true},
+                                  {"--output", "-o", true},
+                                  {"--level", nullptr, true},
+                                  {"--threads", nullptr, true},
+                                  {"--follow-symlinks", nullptr, false},
+                                  {"--quiet", "-q", false}});
+    if (args.help) {
+        std::fputs(CREATE_HELP, stdout);
+        return 0;
+    }
+    expect_positionals(args, {"APPDIR"});
+    if (!has_option(args, "--main")) fail_usage("missing --main RELPATH");
+    if (!has_option(args, "--output")) fail_usage("missing -o FILE");
+    int level = static_cast<int>(int_option(args, "--level", 1, ZSTD_maxCLevel(), DEFAULT_LEVEL));
+    long cores = std::max(1u, std::thread::hardware_concurrency());
+    int threads = static_cast<int>(int_option(args, "--threads", 1, 256, cores));
+    bool follow = has_option(args, "--follow-symlinks");
+    bool quiet = has_option(args, "--quiet");
+    std::string root = strip_trailing_slashes(args.positional[0]);
+    std::string output = args.options["--output"];
+
+    struct stat root_st;
+    if (stat(root.c_str(), &root_st) != 0) fail_errno("application directory " + quoted(root));
+    if (!S_ISDIR(root_st.st_mode)) fail("application directory " + quoted(root) + ": not a directory");
+    std::string main_rel = resolve_main(root, args.options["--main"], follow);
+    std::u16string main_name = entry_name_for(main_rel, root + "/" + main_rel);
+
+    std::vector<SourceFile> files = scan_tree(root, follow);
+    std::sort(files.begin(), files.end(),
+              [](const SourceFile& a, const SourceFile& b) { return a.name < b.name; });
+    auto main_it = std::find_if(files.begin(), files.end(),
+                                [&](const SourceFile& f) { return f.name == main_name; });
+    if (main_it == files.end()) fail("--main " + quoted(args.options["--main"]) + ": not among the files of " + quoted(root));
+    std::rotate(files.begin(), main_it, main_it + 1);
+
+    std::uint64_t total = 0;
+    for (const SourceFile& file : files) total += file.size;
+
+    Packer packer;
+    packer.cctx = ZSTD_createCCtx();
+    if (packer.cctx == nullptr) fail("out of memory");
+    set_param(packer.cctx, ZSTD_c_compressionLevel, level, "the compression level");
+    set_param(packer.cctx, ZSTD_c_windowLog, MAX_WINDOW_LOG, "the window size");
+    set_param(packer.cctx, ZSTD_c_enableLongDistanceMatching, 1, "long-distance matching");
+    set_param(packer.cctx, ZSTD_c_checksumFlag, 0, "the checksum flag");
+    set_param(packer.cctx, ZSTD_c_contentSizeFlag, 0, "the content size flag");
+    // Always through worker threads: their output is the same for any count.
+    set_param(packer.cctx, ZSTD_c_nbWorkers, threads, "the number of threads");
+    packer.out_buf.resize(ZSTD_CStreamOutSize());
+    packer.read_buf.resize(READ_CHUNK);
+
+    install_signal_cleanup();
+    output_open(packer.out, output);
+    output_write(packer.out, PAYLOAD_MAGIC, sizeof PAYLOAD_MAGIC);
+
+    Progress progress;
+    progress_start(progress, "packing", quiet, files.size(), total);
+    std::uint64_t files_done = 0, bytes_done = 0;
+    for (const SourceFile& file : files) {
+        pack_file(packer, file);
+        bytes_done += file.size;
+        progress_update(progress, ++files_done, bytes_done);
+    }
+    const unsigned char end_marker[2] = {0, 0};
+    compress(packer, end_marker, sizeof end_marker, ZSTD_e_end);
+    ZSTD_freeCCtx(packer.cctx);
+    progress_end(progress);
+
+    std::uint64_t frame_size = packer.out.written - sizeof PAYLOAD_MAGIC;
+    std::string tail;
+    put_le(tail, 0, 2);
+    put_le(tail, packer.out.written + 2, 8);
+    output_write(packer.out, tail.data(), tail.size());
+    std::uint64_t payload_size = packer.out.written;
+    output_commit(packer.out, 0666);
+
+    if (!quiet)
+        std::printf("%s: %llu files, %llu bytes, compressed to %llu bytes (payload %llu bytes)\n", output.c_str(),
+                    (unsigned long long)files.size(), (unsigned long long)total,
+                    (unsigned long long)frame_size, (unsigned long long)payload_size);
+    return 0;
+}

@@ -1,0 +1,173 @@
+#define ZSTD_STATIC_LINKING_ONLY  // ZSTD_getFrameHeader
+#include "entry_stream.h"
+
+#include <algorithm>
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <zlib.h>
+
+#include "fail.h"
+#include "format.h"
+#include "le.h"
+
+static constexpr std::size_t WINDOW = 128 * 1024;
+
+[[noreturn]] static void corrupt(const EntryStream& stream, const std::string& what) {
+    fail(quoted(stream.path) + ": " + what);
+}
+
+static void check_container(EntryStream& stream) {
+    const unsigned char* p = stream.data;
+    std::size_t size = stream.size;
+    if (size < sizeof PAYLOAD_MAGIC || p[0] != PAYLOAD_MAGIC[0] || p[1] != PAYLOAD_MAGIC[1] ||
+        p[2] != PAYLOAD_MAGIC[2])
+        corrupt(stream, "not a payload (does not start with \"KAY\")");
+    const unsigned char* frame = p + 3;
+    std::size_t rest = size - 3;
+
+    ZSTD_frameHeader fh;
+    std::size_t r = ZSTD_getFrameHeader(&fh, frame, rest);
+    if (ZSTD_isError(r)) corrupt(stream, "no Zstandard frame after \"KAY\"");
+    if (r != 0) corrupt(stream, "truncated (incomplete frame header)");
+    if (fh.frameType != ZSTD_frame) corrupt(stream, "a skippable frame where the Zstandard frame belongs");
+    if (fh.windowSize > (1ull << MAX_WINDOW_LOG))
+        corrupt(stream, "frame window of " + std::to_string(fh.windowSize) + " bytes exceeds the launcher's limit of " +
+                            std::to_string(1ull << MAX_WINDOW_LOG));
+    if (fh.dictID != 0) corrupt(stream, "frame needs a dictionary");
+    stream.window_size = fh.windowSize;
+
+    std::size_t frame_size = ZSTD_findFrameCompressedSize(frame, rest);
+    if (ZSTD_isError(frame_size)) corrupt(stream, "truncated or corrupt Zstandard frame");
+    stream.frame_size = frame_size;
+    std::size_t after = rest - frame_size;
+    if (after < PAYLOAD_TAIL) corrupt(stream, "truncated (filler or length missing after the frame)");
+    if (after > PAYLOAD_TAIL) {
+        unsigned magic = static_cast<unsigned>(get_le(frame + frame_size, 4));
+        if (magic == ZSTD_MAGICNUMBER || (magic & ZSTD_MAGIC_SKIPPABLE_MASK) == ZSTD_MAGIC_SKIPPABLE_START)
+            corrupt(stream, "more than one frame");
+        corrupt(stream, std::to_string(after - PAYLOAD_TAIL) + " unexpected bytes after the frame");
+    }
+    const unsigned char* tail = frame + frame_size;
+    if (tail[0] != 0 || tail[1] != 0) corrupt(stream, "filler after the frame is not two zero bytes");
+    std::uint64_t length = get_le(tail + 2, 8);
+    if (length != size - 8)
+        corrupt(stream, "trailing length is " + std::to_string(length) + ", expected " + std::to_string(size - 8));
+}
+
+void stream_open(EntryStream& stream, const std::string& path) {
+    stream.path = path;
+    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) fail_errno("cannot open " + quoted(path));
+    struct stat st;
+    if (fstat(fd, &st) != 0) fail_errno("cannot examine " + quoted(path));
+    if (!S_ISREG(st.st_mode)) fail(quoted(path) + ": not a regular file");
+    stream.size = static_cast<std::size_t>(st.st_size);
+    if (stream.size > 0) {
+        void* map = mmap(nullptr, stream.size, PROT_READ, MAP_PRIVATE, fd, 0);
+        if (map == MAP_FAILED) fail_errno("cannot read " + quoted(path));
+        stream.data = static_cast<const unsigned char*>(map);
+    }
+    close(fd);
+    check_container(stream);
+
+    stream.dctx = ZSTD_createDCtx();
+    if (stream.dctx == nullptr) fail("out of memory");
+    ZSTD_DCtx_setParameter(stream.dctx, ZSTD_d_windowLogMax, MAX_WINDOW_LOG);
+    stream.in = {stream.data + 3, stream.frame_size, 0};
+    stream.out.resize(WINDOW);
+}
+
+void stream_close(EntryStream& stream) {
+    if (stream.dctx != nullptr) ZSTD_freeDCtx(stream.dctx);
+    stream.dctx = nullptr;
+    if (stream.data != nullptr) munmap(const_cast<unsigned char*>(stream.data), stream.size);
+    stream.data = nullptr;
+}
+
+// Decodes more of the entry stream; false when the frame has no more.
+static bool refill(EntryStream& stream) {
+    stream.out_pos = stream.out_len = 0;
+    while (stream.out_len == 0) {
+        if (stream.frame_ended) return false;
+        ZSTD_outBuffer out{stream.out.data(), stream.out.size(), 0};
+        std::size_t before = stream.in.pos;
+        std::size_t r = ZSTD_decompressStream(stream.dctx, &out, &stream.in);
+        if (ZSTD_isError(r)) corrupt(stream, std::string("corrupt compressed data (") + ZSTD_getErrorName(r) + ")");
+        stream.out_len = out.pos;
+        if (r == 0) stream.frame_ended = true;
+        else if (out.pos == 0 && stream.in.pos == before && stream.in.pos == stream.in.size) return false;
+    }
+    return true;
+}
+
+[[noreturn]] static void truncated(const EntryStream& stream, std::uint64_t entry, const char* where) {
+    corrupt(stream, "entry stream ends inside " + std::string(where) + " of entry " + std::to_string(entry));
+}
+
+// False when the stream ends first.
+static bool read_exact(EntryStream& stream, void* dst, std::size_t size) {
+    unsigned char* p = static_cast<unsigned char*>(dst);
+    while (size > 0) {
+        if (stream.out_pos == stream.out_len && !refill(stream)) return false;
+        std::size_t n = std::min(size, stream.out_len - stream.out_pos);
+        std::copy(stream.out.data() + stream.out_pos, stream.out.data() + stream.out_pos + n, p);
+        stream.out_pos += n;
+        stream.decoded += n;
+        p += n;
+        size -= n;
+    }
+    return true;
+}
+
+bool stream_next(EntryStream& stream, EntryHeader& header) {
+    std::uint64_t entry = stream.entry_index + 1;
+    header.name.clear();
+    for (;;) {
+        unsigned char unit[2];
+        if (!read_exact(stream, unit, 2)) {
+            if (header.name.empty()) corrupt(stream, "entry stream ends without the end marker");
+            truncated(stream, entry, "the name");
+        }
+        char16_t c = static_cast<char16_t>(unit[0] | (unit[1] << 8));
+        if (c == 0) break;
+        if (header.name.size() == MAX_NAME_UNITS)
+            corrupt(stream, "name of entry " + std::to_string(entry) + " longer than 1023 UTF-16 units");
+        header.name.push_back(c);
+    }
+    if (header.name.empty()) return false;
+    unsigned char fields[12];
+    if (!read_exact(stream, fields, 12)) truncated(stream, entry, "the size and crc");
+    header.size = get_le(fields, 8);
+    header.crc = static_cast<std::uint32_t>(get_le(fields + 8, 4));
+    stream.entry_index = entry;
+    return true;
+}
+
+std::size_t stream_content(EntryStream& stream, const unsigned char** data, std::uint64_t max) {
+    if (max == 0) return 0;
+    if (stream.out_pos == stream.out_len && !refill(stream))
+        truncated(stream, stream.entry_index, "the content");
+    std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(max, stream.out_len - stream.out_pos));
+    *data = stream.out.data() + stream.out_pos;
+    stream.out_pos += n;
+    stream.decoded += n;
+    return n;
+}
+
+std::uint32_t stream_content_crc(EntryStream& stream, std::uint64_t size) {
+    uLong crc = crc32(0, nullptr, 0);
+    while (size > 0) {
+        const unsigned char* p;
+        std::size_t n = stream_content(stream, &p, size);
+        crc = crc32(crc, p, static_cast<uInt>(n));
+        size -= n;
+    }
+    return static_cast<std::uint32_t>(crc);
+}
+
+void stream_finish(EntryStream& stream) {
+    if (stream.out_pos != stream.out_len || refill(stream)) corrupt(stream, "data after the end marker");
+    if (!stream.frame_ended) corrupt(stream, "truncated Zstandard frame");
+}
