@@ -1,0 +1,280 @@
+#include "harness.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+extern char** environ;
+
+namespace fs = std::filesystem;
+
+namespace kay_test {
+
+std::string Platform::launcher(const std::string& base) const {
+    return build_dir + "/tests/" + exe(base);
+}
+
+std::string Platform::path(const std::string& host_path) const {
+    if (!windows) return host_path;
+    std::string out = "Z:" + host_path;
+    for (char& c : out) {
+        if (c == '/') c = '\\';
+    }
+    return out;
+}
+
+std::vector<Platform> platforms() {
+    std::vector<Platform> out;
+    out.push_back({false, KAY_NATIVE_BUILD_DIR});
+    const char* win = std::getenv("KAY_WIN32_BUILD");
+    std::string dir = win != nullptr ? win : KAY_WIN32_BUILD_DIR;
+    const char* require = std::getenv("KAY_REQUIRE_WIN32");
+    if (fs::exists(dir + "/tests/t_basic.exe") || (require != nullptr && std::string(require) == "1")) {
+        out.push_back({true, dir});
+    }
+    return out;
+}
+
+std::string wine_prefix() {
+    const char* p = std::getenv("KAY_WINEPREFIX");
+    if (p != nullptr) return p;
+    return std::string(KAY_NATIVE_BUILD_DIR) + "/wineprefix";
+}
+
+Running start(const Platform& p, const std::string& program, const RunOptions& options) {
+    std::vector<std::string> argv;
+    if (p.windows) argv.push_back("wine");
+    argv.push_back(program);
+    for (const auto& a : options.args) argv.push_back(a);
+
+    std::map<std::string, std::string> env;
+    for (char** e = environ; *e != nullptr; e++) {
+        std::string kv = *e;
+        auto eq = kv.find('=');
+        if (eq != std::string::npos) env[kv.substr(0, eq)] = kv.substr(eq + 1);
+    }
+    if (p.windows) {
+        env["WINEPREFIX"] = wine_prefix();
+        env["WINEDEBUG"] = "-all";
+    }
+    for (const auto& [k, v] : options.env) {
+        if (v) env[k] = *v;
+        else env.erase(k);
+    }
+    std::vector<std::string> env_strings;
+    for (const auto& [k, v] : env) env_strings.push_back(k + "=" + v);
+    std::vector<char*> envp, args;
+    for (auto& s : env_strings) envp.push_back(s.data());
+    envp.push_back(nullptr);
+    for (auto& s : argv) args.push_back(s.data());
+    args.push_back(nullptr);
+
+    int out_pipe[2], err_pipe[2];
+    if (pipe2(out_pipe, O_CLOEXEC) != 0 || pipe2(err_pipe, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
+    posix_spawn_file_actions_t fa;
+    posix_spawn_file_actions_init(&fa);
+    posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
+    if (!options.stdout_file.empty()) {
+        posix_spawn_file_actions_addopen(&fa, 1, options.stdout_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    } else {
+        posix_spawn_file_actions_adddup2(&fa, out_pipe[1], 1);
+    }
+    posix_spawn_file_actions_adddup2(&fa, err_pipe[1], 2);
+    if (!options.cwd.empty()) posix_spawn_file_actions_addchdir_np(&fa, options.cwd.c_str());
+    posix_spawnattr_t attr;
+    posix_spawnattr_init(&attr);
+    // Each run in its own process group, so signals reach only it.
+    posix_spawnattr_setpgroup(&attr, 0);
+    sigset_t none;
+    sigemptyset(&none);
+    posix_spawnattr_setsigmask(&attr, &none);
+    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK);
+    pid_t pid;
+    int rc = posix_spawnp(&pid, args[0], &fa, &attr, args.data(), envp.data());
+    posix_spawn_file_actions_destroy(&fa);
+    posix_spawnattr_destroy(&attr);
+    close(out_pipe[1]);
+    close(err_pipe[1]);
+    if (rc != 0) throw std::runtime_error("cannot start " + program + ": " + std::strerror(rc));
+    return Running{pid, out_pipe[0], err_pipe[0], options.timeout_ms};
+}
+
+// Reads both streams until the process has ended and its streams are
+// drained. Programs it left behind (Wine's server, a child still running)
+// may hold the pipes open, so the end of the process, not the end of the
+// streams, ends the reading.
+Result finish(Running& r) {
+    Result result;
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(r.timeout_ms);
+    int fds[2] = {r.out_fd, r.err_fd};
+    std::string* sinks[2] = {&result.out, &result.err};
+    int status = 0;
+    bool ended = false;
+    auto ended_at = std::chrono::steady_clock::time_point{};
+    for (;;) {
+        struct pollfd pfd[2];
+        int n = 0;
+        int which[2];
+        for (int i = 0; i < 2; i++) {
+            if (fds[i] >= 0) {
+                pfd[n] = {fds[i], POLLIN, 0};
+                which[n++] = i;
+            }
+        }
+        auto now = std::chrono::steady_clock::now();
+        if (!ended && now >= deadline) {
+            result.timed_out = true;
+            kill(-r.pid, SIGKILL);
+        }
+        if (n == 0 && ended) break;
+        // After the end, a short grace for output still in flight.
+        if (ended && now - ended_at > std::chrono::milliseconds(300)) break;
+        int rc = poll(pfd, n, 20);
+        if (rc < 0 && errno != EINTR) break;
+        bool got_any = false;
+        for (int i = 0; i < n && rc > 0; i++) {
+            if (pfd[i].revents == 0) continue;
+            char buf[65536];
+            ssize_t got = read(pfd[i].fd, buf, sizeof buf);
+            if (got > 0) {
+                sinks[which[i]]->append(buf, static_cast<size_t>(got));
+                got_any = true;
+            } else {
+                close(pfd[i].fd);
+                fds[which[i]] = -1;
+            }
+        }
+        if (!ended) {
+            pid_t w = waitpid(r.pid, &status, WNOHANG);
+            if (w == r.pid) {
+                ended = true;
+                ended_at = std::chrono::steady_clock::now();
+            }
+        } else if (got_any) {
+            ended_at = std::chrono::steady_clock::now();
+        }
+    }
+    for (int fd : fds) {
+        if (fd >= 0) close(fd);
+    }
+    if (!ended) {
+        while (waitpid(r.pid, &status, 0) < 0 && errno == EINTR) {
+        }
+    }
+    if (WIFEXITED(status)) result.code = WEXITSTATUS(status);
+    else if (WIFSIGNALED(status)) result.signal = WTERMSIG(status);
+    return result;
+}
+
+Result run(const Platform& p, const std::string& program, const RunOptions& options) {
+    Running r = start(p, program, options);
+    return finish(r);
+}
+
+Scratch::Scratch() {
+    std::string base = (fs::temp_directory_path() / "kay-test-XXXXXX").string();
+    std::vector<char> buf(base.begin(), base.end());
+    buf.push_back(0);
+    if (mkdtemp(buf.data()) == nullptr) throw std::runtime_error("mkdtemp");
+    path_ = buf.data();
+}
+
+Scratch::~Scratch() { remove_tree(path_); }
+
+std::string stage(const Platform& p, const std::string& launcher, const std::string& dir,
+                  const std::string& as_name) {
+    std::string target = dir + "/" + (as_name.empty() ? p.exe(launcher) : as_name);
+    fs::copy_file(p.launcher(launcher), target, fs::copy_options::overwrite_existing);
+    return target;
+}
+
+std::string read_file(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) throw std::runtime_error("cannot read " + path);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+void write_file(const std::string& path, const std::string& data) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << data;
+}
+
+bool exists(const std::string& path) {
+    struct stat st;
+    return lstat(path.c_str(), &st) == 0;
+}
+
+void make_dirs(const std::string& path) { fs::create_directories(path); }
+
+void remove_tree(const std::string& path) {
+    std::error_code ec;
+    // Make everything writable first, so read-only test directories go too.
+    for (auto it = fs::recursive_directory_iterator(path, ec); !ec && it != fs::recursive_directory_iterator();
+         it.increment(ec)) {
+        fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ec);
+    }
+    fs::remove_all(path, ec);
+}
+
+std::map<std::string, FileState> snapshot(const std::string& dir) {
+    std::map<std::string, FileState> out;
+    if (!fs::exists(dir)) return out;
+    for (const auto& e : fs::recursive_directory_iterator(dir)) {
+        struct stat st;
+        if (lstat(e.path().c_str(), &st) != 0) continue;
+        FileState s;
+        s.directory = S_ISDIR(st.st_mode);
+        s.inode = st.st_ino;
+        s.mtime_ns = static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+        if (!s.directory) s.content = read_file(e.path());
+        out[fs::relative(e.path(), dir).string()] = s;
+    }
+    return out;
+}
+
+std::string unhex(const std::string& hex) {
+    std::string out;
+    for (size_t i = 0; i + 1 < hex.size(); i += 2) {
+        out += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
+    }
+    return out;
+}
+
+ProbeReport parse_probe(const std::string& text) {
+    ProbeReport r;
+    std::istringstream in(text);
+    std::string line;
+    while (std::getline(in, line)) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (line.rfind("env ", 0) == 0) {
+            std::string rest = line.substr(4);
+            auto eq = rest.find('=');
+            if (eq != std::string::npos) r.env[rest.substr(0, eq)] = unhex(rest.substr(eq + 1));
+            else r.env[rest.substr(0, rest.find(' '))] = std::nullopt;
+            continue;
+        }
+        auto eq = line.find('=');
+        if (eq == std::string::npos) continue;
+        std::string key = line.substr(0, eq), value = line.substr(eq + 1);
+        if (key == "arg") r.args.push_back(unhex(value));
+        else if (key == "argc" || key == "ppid") r.fields[key] = value;
+        else r.fields[key] = unhex(value);
+    }
+    return r;
+}
+
+}  // namespace kay_test
