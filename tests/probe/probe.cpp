@@ -14,6 +14,7 @@
 #if defined(_WIN32)
 #include <windows.h>
 #include <shellapi.h>
+#include <tlhelp32.h>
 #else
 #include <signal.h>
 #include <unistd.h>
@@ -56,7 +57,18 @@ int main(int argc, char** argv) {
     wchar_t self[4096];
     GetModuleFileNameW(nullptr, self, 4096);
     report += "self=" + hex(utf8(self)) + "\n";
-    report += "ppid=0\n";
+    // The parent's id, from the system's process list.
+    DWORD parent = 0;
+    HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snap != INVALID_HANDLE_VALUE) {
+        PROCESSENTRY32W entry;
+        entry.dwSize = sizeof entry;
+        for (BOOL ok = Process32FirstW(snap, &entry); ok; ok = Process32NextW(snap, &entry)) {
+            if (entry.th32ProcessID == GetCurrentProcessId()) parent = entry.th32ParentProcessID;
+        }
+        CloseHandle(snap);
+    }
+    report += "ppid=" + std::to_string(parent) + "\n";
 #else
     report += "argc=" + std::to_string(argc) + "\n";
     for (int i = 0; i < argc; i++) report += "arg=" + hex(argv[i]) + "\n";
