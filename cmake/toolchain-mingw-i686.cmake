@@ -9,6 +9,7 @@ set(CMAKE_FIND_ROOT_PATH /usr/i686-w64-mingw32)
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+# Packages (such as an installed kay) may come from the host prefix.
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE BOTH)
 # Tests and tools of the cross build run under Wine.
 set(CMAKE_CROSSCOMPILING_EMULATOR wine)
