@@ -1,0 +1,352 @@
+#!/usr/bin/env python3
+"""Launcher benchmarks.
+
+1. Cold start (empty target directory) on a big tree (default
+   /usr/lib/python3.11), against the one-thread floor: decoding the frame to
+   nowhere (zstd -d --long=27 -c > /dev/null) plus writing the same files
+   (tar -xf of the uncompressed tar). Also, as information, against
+   zstd -d --long=27 | tar -x (two processes in parallel).
+   The tar for that is compressed like the payload (-19 --long=27).
+2. Warm start (every file matches) against decoding the frame to nowhere plus
+   CRC-32 over the unpacked files (crc32_tree.c: one mapping per file, zlib).
+3. Peak memory (max RSS) of the launcher in those runs.
+4. Overhead with a tiny payload whose files match: time to the child's start
+   and the whole run, launcher against starting the child directly.
+
+Contenders run interleaved, round by round, after one warm-up round, so the
+page cache is equally warm for all and load from elsewhere falls on all alike;
+figures are medians. Page caches cannot be dropped here: everything is read
+from memory. Every cold run writes into a directory of its own and `sync`
+runs before it, so no contender pays for another's write-back. Outputs are
+deleted only at the end: ext4 without a journal skips inodes deleted in the
+last minutes when it allocates new ones, and deleting 1,400 files before
+each run made file creation several times slower, unevenly across contenders.
+
+usage: bench/launcher/run.py [--tree DIR] [--runs N] [--overhead-runs N]
+                             [--work DIR] [--kay-pack FILE]
+"""
+import argparse
+import hashlib
+import os
+import platform
+import shutil
+import statistics
+import subprocess
+import sys
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+SOURCE = os.path.abspath(os.path.join(HERE, "..", ".."))
+
+COLD_LIMIT = 1.10
+WARM_LIMIT = 1.15
+MEMORY_BASE = 8 * 1024 * 1024  # bytes, on top of the decoder's window
+OVERHEAD_AIM_MS = 3.0
+
+
+def log(text):
+    print(text, file=sys.stderr, flush=True)
+
+
+def check(cmd, **kw):
+    subprocess.run(cmd, check=True, **kw)
+
+
+def build_tools(work):
+    out = os.path.join(work, "tools")
+    os.makedirs(out, exist_ok=True)
+    tools = {}
+    for name in ("crc32_tree", "stamp", "spawn_timer"):
+        src = os.path.join(HERE, name + ".c")
+        exe = os.path.join(out, name)
+        if not os.path.exists(exe) or os.path.getmtime(exe) < os.path.getmtime(src):
+            check(["cc", "-O2", "-Wall", "-o", exe, src, "-lz"])
+        tools[name] = exe
+    return tools
+
+
+def tree_digest(root, extra):
+    h = hashlib.sha256(extra.encode())
+    for dirpath, dirnames, filenames in os.walk(root):
+        dirnames.sort()
+        for f in sorted(filenames):
+            p = os.path.join(dirpath, f)
+            st = os.lstat(p)
+            h.update(f"{os.path.relpath(p, root)}\0{st.st_size}\0{st.st_mtime_ns}\0".encode())
+    return h.hexdigest()
+
+
+def pack(kay_pack, stage, main, payload):
+    """Packs `stage` unless the payload already holds this very tree."""
+    st = os.stat(kay_pack)
+    digest = tree_digest(stage, f"{main}\0{st.st_size}\0{st.st_mtime_ns}")
+    mark = payload + ".digest"
+    if os.path.exists(payload) and os.path.exists(mark) and open(mark).read() == digest:
+        return
+    log(f"packing {stage} (kay-pack, default level)...")
+    check([kay_pack, "create", stage, "--main", main, "-o", payload, "--quiet"])
+    with open(mark, "w") as f:
+        f.write(digest)
+
+
+def build_launcher(payload, build_dir, run_dir):
+    """Builds kay-launcher around `payload` (target {PROGRAM_DIR}/unpacked)
+    and copies it into `run_dir`."""
+    if not os.path.exists(os.path.join(build_dir, "build.ninja")):
+        check(["cmake", "-S", SOURCE, "-B", build_dir, "-G", "Ninja", "-DCMAKE_BUILD_TYPE=Release",
+               f"-DKAY_PAYLOAD={payload}", "-DKAY_BUILD_TESTS=OFF", "-DKAY_BUILD_TOOLS=OFF",
+               "-DKAY_TARGET_SPEC={PROGRAM_DIR}/unpacked"], stdout=subprocess.DEVNULL)
+    check(["cmake", "--build", build_dir, "-j2", "--target", "kay-launcher"], stdout=subprocess.DEVNULL)
+    os.makedirs(run_dir, exist_ok=True)
+    launcher = os.path.join(run_dir, "launcher")
+    shutil.copy2(os.path.join(build_dir, "kay-launcher"), launcher)
+    return launcher
+
+
+def frame_window(frame):
+    """Window size in bytes declared by a Zstandard frame header."""
+    assert frame[:4] == b"\x28\xb5\x2f\xfd", "not a Zstandard frame"
+    fhd = frame[4]
+    if fhd & 0x20:  # single segment: the window is the content size
+        fcs_bytes = {0: 1, 1: 2, 2: 4, 3: 8}[fhd >> 6]
+        dict_bytes = {0: 0, 1: 1, 2: 2, 3: 4}[fhd & 3]
+        at = 5 + dict_bytes
+        size = int.from_bytes(frame[at:at + fcs_bytes], "little")
+        return size + 256 if fcs_bytes == 2 else size
+    wd = frame[5]
+    log_ = 10 + (wd >> 3)
+    base = 1 << log_
+    return base + (base // 8) * (wd & 7)
+
+
+def spawn(argv, stdout=os.devnull):
+    """Runs argv; returns (wall s, cpu s, max RSS KiB, exit status)."""
+    t0 = time.perf_counter()
+    pid = os.posix_spawn(argv[0], argv, os.environ,
+                         file_actions=[(os.POSIX_SPAWN_OPEN, 1, stdout, os.O_WRONLY, 0)])
+    _, status, ru = os.wait4(pid, 0)
+    t1 = time.perf_counter()
+    if os.waitstatus_to_exitcode(status) != 0:
+        raise RuntimeError(f"{argv} failed with status {status}")
+    return t1 - t0, ru.ru_utime + ru.ru_stime, ru.ru_maxrss
+
+
+def remove(path):
+    if os.path.lexists(path):
+        shutil.rmtree(path)
+
+
+def warm_cache(paths):
+    for p in paths:
+        if os.path.isdir(p):
+            for dirpath, _, filenames in os.walk(p):
+                for f in filenames:
+                    with open(os.path.join(dirpath, f), "rb") as fh:
+                        while fh.read(1 << 20):
+                            pass
+        else:
+            with open(p, "rb") as fh:
+                while fh.read(1 << 20):
+                    pass
+
+
+def rounds(contenders, runs):
+    """contenders: name -> function(round) giving the argv of that round's run
+    (after any preparation). Interleaved; round 0 is a warm-up, discarded."""
+    results = {name: [] for name in contenders}
+    for r in range(runs + 1):
+        for name, command in contenders.items():
+            sample = spawn(command(r))
+            if r > 0:
+                results[name].append(sample)
+    return results
+
+
+def med(samples, i):
+    return statistics.median(s[i] for s in samples)
+
+
+def which(name):
+    path = shutil.which(name)
+    if not path:
+        sys.exit(f"{name} not found")
+    return path
+
+
+def main():
+    ap = argparse.ArgumentParser(description=__doc__.split("\n")[0])
+    ap.add_argument("--tree", default="/usr/lib/python3.11")
+    ap.add_argument("--runs", type=int, default=11)
+    ap.add_argument("--overhead-runs", type=int, default=300)
+    ap.add_argument("--work", default=os.path.join(SOURCE, "build", "bench-launcher"))
+    ap.add_argument("--kay-pack", default=os.path.join(SOURCE, "build", "native", "kay-pack"))
+    a = ap.parse_args()
+    work = os.path.abspath(a.work)
+    kay_pack = os.path.abspath(a.kay_pack)
+    if not os.access(kay_pack, os.X_OK):
+        sys.exit(f"kay-pack not found at {kay_pack} (build the native preset first)")
+    zstd, tar, sh = which("zstd"), which("tar"), which("sh")
+    tools = build_tools(work)
+
+    # --- the big tree: regular files only, /bin/true as the main entry ---
+    big = os.path.join(work, "big")
+    stage = os.path.join(big, "stage")
+    if not os.path.isdir(stage):  # kept: recopying means deleting 1,400 files
+        os.makedirs(stage + ".new")
+        check(["cp", "-a", a.tree, os.path.join(stage + ".new", "tree")])
+        check(["find", stage + ".new", "-type", "l", "-delete"])
+        shutil.copy2(which("true"), os.path.join(stage + ".new", "true"))
+        os.rename(stage + ".new", stage)
+    payload = os.path.join(big, "payload.kay")
+    pack(kay_pack, stage, "true", payload)
+    launcher = build_launcher(payload, os.path.join(big, "build"), os.path.join(big, "run"))
+    # Outputs of an earlier invocation are moved aside now, deleted at the end.
+    outputs = os.path.join(big, "out")
+    trash = os.path.join(big, "trash")
+    if os.path.lexists(outputs):
+        os.makedirs(trash, exist_ok=True)
+        os.rename(outputs, os.path.join(trash, str(time.time_ns())))
+    os.makedirs(outputs)
+
+    data = open(payload, "rb").read()
+    frame_path = os.path.join(big, "frame.zst")
+    with open(frame_path, "wb") as f:
+        f.write(data[3:-10])  # without the "KAY" magic and the 10-byte trailer
+    window = frame_window(data[3:-10])
+    tar_path = os.path.join(big, "tree.tar")
+    check([tar, "-cf", tar_path, "-C", stage, "."])
+    # The same tar compressed alike (level 19, 128 MiB window) for the
+    # two-process contender; kept while the tar's contents stay the same.
+    tar_zst = tar_path + ".zst"
+    digest = tree_digest(stage, "tar.zst")
+    if not (os.path.exists(tar_zst) and os.path.exists(tar_zst + ".digest")
+            and open(tar_zst + ".digest").read() == digest):
+        log("compressing the tar (zstd -19 --long=27)...")
+        check([zstd, "-q", "-f", "-19", "--long=27", "-T0", tar_path, "-o", tar_zst])
+        with open(tar_zst + ".digest", "w") as f:
+            f.write(digest)
+    files = int(subprocess.run(["find", stage, "-type", "f"], capture_output=True, text=True,
+                               check=True).stdout.count("\n"))
+    tree_bytes = os.path.getsize(tar_path)
+
+    def fresh(name, r):
+        """A new directory for one run; the launcher gets a hard link of
+        itself there, as its target is {PROGRAM_DIR}/unpacked."""
+        path = os.path.join(outputs, f"{name}-{r}")
+        os.mkdir(path)
+        if name == "launcher":
+            os.link(launcher, os.path.join(path, "launcher"))
+        os.sync()
+        return path
+
+    def cold_launcher(r):
+        return [os.path.join(fresh("launcher", r), "launcher")]
+
+    def cold_tar(r):
+        return [tar, "-xf", tar_path, "-C", fresh("tar", r)]
+
+    def cold_pipe(r):
+        out = fresh("pipe", r)
+        return [sh, "-c", f'"{zstd}" -q -d --long=27 -c "{tar_zst}" | "{tar}" -xf - -C "{out}"']
+
+    decode = [zstd, "-q", "-d", "--long=27", "-c", frame_path]
+
+    warm_cache([launcher, frame_path, tar_path, tar_zst, stage] + list(tools.values()))
+    load_before = os.getloadavg()
+
+    log(f"cold start: {a.runs} rounds...")
+    cold = rounds({
+        "launcher": cold_launcher,
+        "zstd": lambda r: decode,
+        "tar": cold_tar,
+        "pipe": cold_pipe,
+    }, a.runs)
+
+    log(f"warm start: {a.runs} rounds...")
+    # One more cold run leaves unpacked files that match the payload.
+    warm_launcher = cold_launcher("warm")[0]
+    spawn([warm_launcher])
+    unpacked = os.path.join(os.path.dirname(warm_launcher), "unpacked")
+    warm = rounds({
+        "launcher": lambda r: [warm_launcher],
+        "zstd": lambda r: decode,
+        "crc": lambda r: [tools["crc32_tree"], unpacked],
+    }, a.runs)
+
+    # --- overhead: a tiny payload whose files already match ---
+    log(f"overhead: {a.overhead_runs} rounds...")
+    tiny = os.path.join(work, "tiny")
+    tstage = os.path.join(tiny, "stage")
+    remove(tstage)
+    os.makedirs(os.path.join(tstage, "data"))
+    shutil.copy2(tools["stamp"], os.path.join(tstage, "stamp"))
+    with open(os.path.join(tstage, "data", "settings.ini"), "w") as f:
+        f.write("[app]\nname=stamp\n")
+    with open(os.path.join(tstage, "README"), "w") as f:
+        f.write("tiny payload for the launcher overhead bench\n")
+    tpayload = os.path.join(tiny, "payload.kay")
+    pack(kay_pack, tstage, "stamp", tpayload)
+    tlauncher = build_launcher(tpayload, os.path.join(tiny, "build"), os.path.join(tiny, "run"))
+    remove(os.path.join(tiny, "run", "unpacked"))
+    spawn([tlauncher])
+    child = os.path.join(tiny, "run", "unpacked", "stamp")
+    out = subprocess.run([tools["spawn_timer"], str(a.overhead_runs), child, tlauncher],
+                         capture_output=True, text=True, check=True).stdout
+    timer = {}
+    for line in out.splitlines():
+        fields = line.split()
+        timer[fields[0]] = {k: float(v) for k, v in (x.split("=") for x in fields[1:])}
+    load_after = os.getloadavg()
+    remove(outputs)
+    remove(trash)
+
+    # --- figures ---
+    L, Z, T, P = (cold[k] for k in ("launcher", "zstd", "tar", "pipe"))
+    floor = med(Z, 0) + med(T, 0)
+    cold_ratio = med(L, 0) / floor
+    cold_cpu_ratio = med(L, 1) / (med(Z, 1) + med(T, 1))
+    pipe_ratio = med(L, 0) / med(P, 0)
+    WL, WZ, WC = (warm[k] for k in ("launcher", "zstd", "crc"))
+    warm_floor = med(WZ, 0) + med(WC, 0)
+    warm_ratio = med(WL, 0) / warm_floor
+    warm_cpu_ratio = med(WL, 1) / (med(WZ, 1) + med(WC, 1))
+    peak = max(s[2] for s in L + WL) * 1024
+    memory_limit = MEMORY_BASE + window
+    t_child, t_launch = timer[child], timer[tlauncher]
+
+    def verdict(ok):
+        return "ok" if ok else "MISSED"
+
+    ms = lambda s: f"{s * 1000:8.1f} ms"
+    print(f"launcher bench: {a.tree} staged as {files} files, {tree_bytes / 1e6:.1f} MB tar, "
+          f"frame {os.path.getsize(frame_path) / 1e6:.1f} MB, window {window >> 20} MiB; "
+          f"{a.runs} rounds, medians")
+    print("cold start (empty target directory), wall / cpu (user+sys):")
+    print(f"  launcher                      {ms(med(L, 0))} / {ms(med(L, 1))}")
+    print(f"  zstd -d --long=27 > /dev/null {ms(med(Z, 0))} / {ms(med(Z, 1))}")
+    print(f"  tar -xf tree.tar              {ms(med(T, 0))} / {ms(med(T, 1))}")
+    print(f"  zstd -d | tar -x (parallel)   {ms(med(P, 0))} / {ms(med(P, 1))}")
+    print(f"  ratio launcher / (zstd + tar)   {cold_ratio:.3f} (limit {COLD_LIMIT}) {verdict(cold_ratio <= COLD_LIMIT)}"
+          f"; cpu {cold_cpu_ratio:.3f}")
+    print(f"  ratio launcher / (zstd | tar)   {pipe_ratio:.3f} (information)")
+    print("warm start (every file matches), wall / cpu:")
+    print(f"  launcher                      {ms(med(WL, 0))} / {ms(med(WL, 1))}")
+    print(f"  zstd -d --long=27 > /dev/null {ms(med(WZ, 0))} / {ms(med(WZ, 1))}")
+    print(f"  crc32_tree unpacked           {ms(med(WC, 0))} / {ms(med(WC, 1))}")
+    print(f"  ratio launcher / (zstd + crc)   {warm_ratio:.3f} (limit {WARM_LIMIT}) {verdict(warm_ratio <= WARM_LIMIT)}"
+          f"; cpu {warm_cpu_ratio:.3f}")
+    print(f"peak memory (max RSS over all launcher runs): {peak / 2**20:.1f} MiB "
+          f"(limit 8 MiB + {window >> 20} MiB window = {memory_limit / 2**20:.0f} MiB) {verdict(peak < memory_limit)}")
+    print(f"overhead (tiny payload, files match; {a.overhead_runs} rounds, medians):")
+    print(f"  child directly:  start {t_child['start_ms']:.3f} ms, whole {t_child['whole_ms']:.3f} ms")
+    print(f"  via launcher:    start {t_launch['start_ms']:.3f} ms, whole {t_launch['whole_ms']:.3f} ms")
+    print(f"  difference:      to child start {t_launch['start_diff_ms']:.3f} ms, whole run "
+          f"{t_launch['whole_diff_ms']:.3f} ms (aim < {OVERHEAD_AIM_MS} ms) "
+          f"{verdict(t_launch['whole_diff_ms'] < OVERHEAD_AIM_MS)}")
+    print(f"machine: {os.cpu_count()} cores, {platform.system()} {platform.release()}, "
+          f"load average {load_before[0]:.2f} before / {load_after[0]:.2f} after; page cache warm "
+          f"(caches cannot be dropped; all inputs read once beforehand, one warm-up round)")
+
+
+if __name__ == "__main__":
+    main()
