@@ -11,6 +11,8 @@ endif()
 
 set(KAY_TEST_CASES basic badmagic_lower badmagic_kax empty_stream no_end_marker truncated
   big_window long_name traversal absolute drive split deep many_dirs big_file)
+# Payload reading and unpacking.
+list(APPEND KAY_TEST_CASES skippable other_main)
 set(payload_dir "${CMAKE_CURRENT_BINARY_DIR}/payloads")
 set(payload_files "")
 foreach(case IN LISTS KAY_TEST_CASES)

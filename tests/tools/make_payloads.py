@@ -8,6 +8,7 @@ here and compressed with the zstd command line tool, so that a fault shared
 by kay-pack and the launcher's reader cannot hide.
 """
 import os
+import shutil
 import struct
 import subprocess
 import sys
@@ -83,6 +84,31 @@ def zero_crc_content():
     return result
 
 
+def write_expected(out_dir, case, stream):
+    root = os.path.join(out_dir, "expected", case)
+    if os.path.isdir(root):
+        shutil.rmtree(root)
+    pos = 0
+    while pos < len(stream):
+        end = pos
+        while stream[end:end + 2] != b"\0\0":
+            end += 2
+        name = stream[pos:end].decode("utf-16-le")
+        pos = end + 2
+        if not name:
+            break
+        size, crc = struct.unpack_from("<QI", stream, pos)
+        pos += 12
+        content = stream[pos:pos + size]
+        pos += size
+        if crc == 0:
+            continue
+        path = os.path.join(root, *name.split("\\"))
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        with open(path, "wb") as f:
+            f.write(content)
+
+
 def main():
     out_dir, probe_path, main_name = sys.argv[1], sys.argv[2], sys.argv[3]
     sep = "\\"
@@ -125,9 +151,10 @@ def main():
     assert (len(main) + len(entry("pad.bin", pseudo_random(pad_len, 3)))) % WINDOW == WINDOW - 1
     cases["split"] = container(compress(split))
 
-    # A 3000-unit name for the path-length tests (components under 255).
+    # A name of 1023 units, the longest the name buffer holds, for the
+    # path-length tests (components under 255).
     parts = []
-    remaining = 3000
+    remaining = 1023
     i = 0
     while remaining > 0:
         n = min(200, remaining)
@@ -137,8 +164,8 @@ def main():
         remaining -= n + 1
         i += 1
     deep_name = sep.join(parts)
-    deep_name = deep_name[:3000]
-    assert len(deep_name) == 3000 and not deep_name.endswith(sep)
+    deep_name = deep_name[:1023]
+    assert len(deep_name) == 1023 and not deep_name.endswith(sep)
     cases["deep"] = container(compress(main + entry(deep_name, b"deep") + END))
 
     many = main + b"".join(entry("d%04d\\f.txt" % i, b"%d" % i) for i in range(1100)) + END
@@ -146,11 +173,23 @@ def main():
 
     cases["big_file"] = container(compress(main + entry("big.bin", pseudo_random(1 << 20, 9)) + END))
 
+    # A skippable frame ahead of the real one: the first decoder call
+    # produces nothing.
+    skip = struct.pack("<II", 0x184D2A50, 5) + b"skip!"
+    cases["skippable"] = container(skip + compress(basic + END))
+    # The main program with other content under the same name.
+    cases["other_main"] = container(compress(entry(main_name, probe + b"other") + END))
+
     for name, data in cases.items():
         with open(os.path.join(out_dir, name + ".kay"), "wb") as f:
             f.write(data)
     with open(os.path.join(out_dir, "deep_name.txt"), "w") as f:
         f.write(deep_name)
+
+    # What the launcher must leave on disk for some cases: every entry whose
+    # stored crc is not 0, under expected/<case>/ with native separators.
+    write_expected(out_dir, "basic", basic + END)
+    write_expected(out_dir, "split", split)
 
 
 if __name__ == "__main__":
