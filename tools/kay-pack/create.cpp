@@ -8,6 +8,7 @@
 #include <unistd.h>
 #include <vector>
 #include <zlib.h>
+#define ZSTD_STATIC_LINKING_ONLY  // ZSTD_getFrameProgression
 #include <zstd.h>
 
 #include "args.h"
@@ -42,6 +43,9 @@ namespace {
 
 struct Packer {
     ZSTD_CCtx* cctx = nullptr;
+    Progress progress;
+    std::uint64_t fed = 0;               // entry stream bytes given to the compressor
+    std::vector<std::uint64_t> file_ends;  // stream offset after each file fed
     OutputFile out;
     std::vector<unsigned char> out_buf;
     std::vector<unsigned char> read_buf;
@@ -49,13 +53,25 @@ struct Packer {
 
 }  // namespace
 
+// Progress counts what the compressor has consumed: with worker threads it
+// lags well behind what was fed.
+static void show_progress(Packer& packer) {
+    if (!packer.progress.enabled) return;
+    std::uint64_t consumed = ZSTD_getFrameProgression(packer.cctx).consumed;
+    std::uint64_t files = static_cast<std::uint64_t>(
+        std::upper_bound(packer.file_ends.begin(), packer.file_ends.end(), consumed) - packer.file_ends.begin());
+    progress_update(packer.progress, files, std::min(consumed, packer.progress.bytes_total));
+}
+
 static void compress(Packer& packer, const void* data, std::size_t size, ZSTD_EndDirective mode) {
+    packer.fed += size;
     ZSTD_inBuffer in{data, size, 0};
     for (;;) {
         ZSTD_outBuffer out{packer.out_buf.data(), packer.out_buf.size(), 0};
         std::size_t left = ZSTD_compressStream2(packer.cctx, &out, &in, mode);
         if (ZSTD_isError(left)) fail(std::string("compression failed: ") + ZSTD_getErrorName(left));
         output_write(packer.out, packer.out_buf.data(), out.pos);
+        show_progress(packer);
         if (mode == ZSTD_e_end ? left == 0 : in.pos == in.size) break;
     }
 }
@@ -223,18 +239,15 @@ int run_create(int argc, char** argv) {
     output_open(packer.out, output);
     output_write(packer.out, PAYLOAD_MAGIC, sizeof PAYLOAD_MAGIC);
 
-    Progress progress;
-    progress_start(progress, "packing", quiet, files.size(), total);
-    std::uint64_t files_done = 0, bytes_done = 0;
+    progress_start(packer.progress, "packing", quiet, files.size(), total);
     for (const SourceFile& file : files) {
         pack_file(packer, file);
-        bytes_done += file.size;
-        progress_update(progress, ++files_done, bytes_done);
+        packer.file_ends.push_back(packer.fed);
     }
     const unsigned char end_marker[2] = {0, 0};
     compress(packer, end_marker, sizeof end_marker, ZSTD_e_end);
     ZSTD_freeCCtx(packer.cctx);
-    progress_end(progress);
+    progress_end(packer.progress);
 
     std::uint64_t frame_size = packer.out.written - sizeof PAYLOAD_MAGIC;
     std::string tail;
