@@ -1,0 +1,58 @@
+#!/bin/sh
+# Installs kay into a scratch prefix, builds the example project against it
+# with find_package(kay) for Linux and (when a Windows build is wanted) for
+# Windows, and runs both launchers.
+#   run.sh SOURCE_DIR NATIVE_BUILD_DIR
+set -eu
+src=$1
+build=$2
+work=$(mktemp -d "${TMPDIR:-/tmp}/kay-install-XXXXXX")
+trap 'rm -rf "$work"' EXIT
+
+fail() {
+    echo "FAIL: $*" >&2
+    exit 1
+}
+
+cmake --install "$build" --prefix "$work/prefix" >/dev/null
+[ -x "$work/prefix/bin/kay-pack" ] || fail "kay-pack not installed"
+[ -f "$work/prefix/lib/cmake/kay/kayConfig.cmake" ] || fail "package config not installed"
+
+check_run() {  # check_run LABEL EXPECTED_DIR OUTPUT CODE
+    echo "$3" | grep -q "hello from the example application (2 arguments)" || fail "$1: child output: $3"
+    echo "$3" | grep -q "launcher folder: $2" || fail "$1: launcher folder: $3"
+    [ "$4" = 2 ] || fail "$1: exit code $4, expected 2"
+}
+
+# Linux.
+cmake -S "$src/examples/hello" -B "$work/native" -G Ninja -DCMAKE_PREFIX_PATH="$work/prefix" >/dev/null
+cmake --build "$work/native" >/dev/null
+mkdir "$work/run"
+cp "$work/native/hello-launcher" "$work/run/"
+set +e
+out=$("$work/run/hello-launcher" one two)
+code=$?
+set -e
+check_run native "$work/run" "$out" "$code"
+[ -f "$work/run/hello-files/data/greeting.txt" ] || fail "native: data file not unpacked"
+cmp -s "$work/run/hello-files/data/greeting.txt" "$src/examples/hello/greeting.txt" || fail "native: data file differs"
+
+# Windows, under Wine.
+if [ "${KAY_REQUIRE_WIN32:-0}" = 1 ] || command -v i686-w64-mingw32-g++-posix >/dev/null; then
+    cmake -S "$src/examples/hello" -B "$work/win32" -G Ninja \
+        -DCMAKE_TOOLCHAIN_FILE="$work/prefix/lib/cmake/kay/toolchain-mingw-i686.cmake" \
+        -DCMAKE_PREFIX_PATH="$work/prefix" >/dev/null
+    cmake --build "$work/win32" >/dev/null
+    mkdir "$work/runw"
+    cp "$work/win32/hello-launcher.exe" "$work/runw/"
+    set +e
+    out=$(cd "$work/runw" && WINEPREFIX="${KAY_WINEPREFIX:-$build/wineprefix}" WINEDEBUG=-all \
+          wine hello-launcher.exe one two | tr -d '\r')
+    code=$?
+    set -e
+    winpath=$(echo "Z:$work/runw" | tr / '\\')
+    check_run win32 "$(echo "$winpath" | sed 's/\\/\\\\/g')" "$out" "$code"
+    cmp -s "$work/runw/hello-files/data/greeting.txt" "$src/examples/hello/greeting.txt" \
+        || fail "win32: data file differs"
+fi
+echo "install and example: ok"
