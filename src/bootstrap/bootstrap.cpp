@@ -33,11 +33,22 @@ std::uint32_t kay_main(int argc, kchar** argv) {
         fatal_error(MSG_NO_HEADER);
     setup(kay_payload_data + sizeof KAY_MAGIC, kay_payload_size - sizeof KAY_MAGIC);
 
+    // Launchers started at once on one target directory unpack one after
+    // the other, so none rewrites a file under another one's running child.
+    // The lock is taken at the first entry (an empty stream touches nothing)
+    // and held until the last entry is complete; without it, go on unlocked.
+    kay_lock lock = 0;
+    bool lock_tried = false;
     for (;;) {
         read_name(g_entry_name);
         if (g_entry_name[0] == 0) break;
+        if (!lock_tried) {
+            lock = kay_sys.lock_target(g_target_dir);
+            lock_tried = true;
+        }
         unpack_entry();
     }
+    if (lock != 0) kay_sys.unlock_target(lock);
     teardown();
 
     return run_child(argv[0]);

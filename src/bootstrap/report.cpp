@@ -5,7 +5,7 @@
 
 void fatal_error(const char* message) {
     std::puts(message);
-    std::exit(2);
+    kay_exit(2);
 }
 
 void trim_line_end(char* text, std::uint32_t n) {

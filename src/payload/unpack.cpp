@@ -133,7 +133,7 @@ void unpack_entry(void) {
     kay_file file = kay_sys.open_write(g_entry_path);
     if (file == 0) {
         std::fprintf(stderr, "Error, failed to open '" KAY_PRI_S "' for writing.\n", g_entry_path);
-        std::exit(2);
+        kay_exit(2);
     }
     bool first = true;
     while (size > 0) {
@@ -146,7 +146,7 @@ void unpack_entry(void) {
         }
         if (!kay_sys.write_file(file, g_copy_buffer, n)) {
             system_error(MSG_UNPACK, kay_sys.last_error());
-            std::exit(2);
+            kay_exit(2);
         }
         size -= n;
     }

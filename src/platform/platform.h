@@ -29,6 +29,7 @@ typedef char kchar;
 typedef std::intptr_t kay_file;     // open file
 typedef std::intptr_t kay_mapping;  // file mapping object
 typedef std::intptr_t kay_process;  // child process
+typedef std::intptr_t kay_lock;     // held lock on a target directory
 
 enum kay_folder { KAY_FOLDER_HOME, KAY_FOLDER_CACHE };
 
@@ -120,6 +121,14 @@ struct kay_syscalls {
     // POSIX: forward a console event to the child where the system does not
     // (SIGTERM sent to the launcher alone). No-op on Windows.
     void (*forward_event)(kay_process process, std::uint32_t event);
+
+    // Serialises the unpacking of one target directory across processes:
+    // waits until no other launcher holds the lock for `dir`, then holds it.
+    // Windows: a named mutex derived from the path (no file is created);
+    // POSIX: flock on the directory, which is created first when missing.
+    // 0 when the lock cannot be had; the caller then goes on unlocked.
+    kay_lock (*lock_target)(const kchar* dir);
+    void (*unlock_target)(kay_lock lock);
 };
 
 // The table the core calls through. Tests may overwrite single entries.
@@ -134,3 +143,10 @@ extern const kay_syscalls kay_sys_default;
 
 // Abnormal end: exit code 3, nothing written by the launcher, no core dump.
 [[noreturn]] void kay_abort(void);
+
+// Ends the process after a reported failure, through the runtime's exit().
+[[noreturn]] void kay_exit(int code);
+
+// Test hook, never set by a launcher: called with the exit code by kay_exit
+// and kay_abort before the process ends. A test may leave it by throwing.
+extern void (*kay_exit_hook)(int code);

@@ -1,5 +1,6 @@
 // Child processes and console events (signals) on POSIX.
 #include <errno.h>
+#include <fcntl.h>
 #include <poll.h>
 #include <pthread.h>
 #include <signal.h>
@@ -7,6 +8,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/file.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <time.h>
@@ -177,7 +179,50 @@ void forward_event(kay_process process, std::uint32_t event) {
     if (event == KAY_CTRL_SHUTDOWN) kill(static_cast<pid_t>(process), SIGTERM);
 }
 
+// Creates `dir` and its missing ancestors, as mkdir -p does.
+static void make_directories(const char* dir) {
+    static char work[8192];
+    size_t n = strlen(dir);
+    if (n == 0 || n >= sizeof work) return;
+    memcpy(work, dir, n + 1);
+    if (create_directory(work) != KAY_MKDIR_FAILED) return;
+    for (size_t i = 1; i < n; i++) {
+        if (work[i] != '/') continue;
+        work[i] = 0;
+        create_directory(work);
+        work[i] = '/';
+    }
+    create_directory(work);
+}
+
+kay_lock lock_target(const char* dir) {
+    make_directories(dir);
+    int fd = open(dir, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return 0;
+    int rc;
+    do rc = flock(fd, LOCK_EX);
+    while (rc != 0 && errno == EINTR);
+    if (rc != 0) {
+        close(fd);
+        return 0;
+    }
+    return fd + 1;
+}
+
+void unlock_target(kay_lock lock) {
+    int fd = static_cast<int>(lock - 1);
+    flock(fd, LOCK_UN);
+    close(fd);
+}
+
 }  // namespace kay_posix
+
+void (*kay_exit_hook)(int code);
+
+void kay_exit(int code) {
+    if (kay_exit_hook != nullptr) kay_exit_hook(code);
+    exit(code);
+}
 
 void kay_exit_with_child_code(std::uint32_t code) {
     if (kay_posix::g_child_signal != 0) kay_posix::die_by_signal(kay_posix::g_child_signal);
@@ -185,6 +230,7 @@ void kay_exit_with_child_code(std::uint32_t code) {
 }
 
 void kay_abort(void) {
+    if (kay_exit_hook != nullptr) kay_exit_hook(3);
     fflush(stderr);
     _exit(3);
 }

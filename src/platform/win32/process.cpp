@@ -65,11 +65,49 @@ void forward_event(kay_process process, std::uint32_t event) {
     (void)event;
 }
 
+// The mutex is named after the full path with its letters folded, since
+// Windows paths ignore case: FNV-1a over the folded units, in hex.
+kay_lock lock_target(const wchar_t* dir) {
+    std::uint64_t hash = 0xcbf29ce484222325ull;
+    for (const wchar_t* p = dir; *p != 0; p++) {
+        wchar_t c = *p;
+        CharUpperBuffW(&c, 1);
+        if (c == L'/') c = L'\\';
+        hash = (hash ^ static_cast<std::uint16_t>(c)) * 0x100000001b3ull;
+    }
+    wchar_t name[64] = L"Local\\kay-unpack-";
+    wchar_t* out = name + lstrlenW(name);
+    for (int shift = 60; shift >= 0; shift -= 4) *out++ = L"0123456789abcdef"[(hash >> shift) & 15];
+    *out = 0;
+    HANDLE mutex = CreateMutexW(nullptr, FALSE, name);
+    if (mutex == nullptr) return 0;
+    // An abandoned mutex (its holder died) is owned all the same.
+    DWORD rc = WaitForSingleObject(mutex, INFINITE);
+    if (rc != WAIT_OBJECT_0 && rc != WAIT_ABANDONED) {
+        CloseHandle(mutex);
+        return 0;
+    }
+    return reinterpret_cast<kay_lock>(mutex);
+}
+
+void unlock_target(kay_lock lock) {
+    ReleaseMutex(reinterpret_cast<HANDLE>(lock));
+    CloseHandle(reinterpret_cast<HANDLE>(lock));
+}
+
 }  // namespace kay_win32
+
+void (*kay_exit_hook)(int code);
+
+void kay_exit(int code) {
+    if (kay_exit_hook != nullptr) kay_exit_hook(code);
+    std::exit(code);
+}
 
 void kay_exit_with_child_code(std::uint32_t code) { std::exit(static_cast<int>(code)); }
 
 void kay_abort(void) {
+    if (kay_exit_hook != nullptr) kay_exit_hook(3);
     std::fflush(stderr);
     // Exit code 3, as the runtime's abort() gives, without its own message.
     ExitProcess(3);

@@ -38,4 +38,6 @@ bool exit_code(kay_process process, std::uint32_t* code);
 void terminate_process(kay_process process, std::uint32_t code);
 void close_process(kay_process process);
 void forward_event(kay_process process, std::uint32_t event);
+kay_lock lock_target(const wchar_t* dir);
+void unlock_target(kay_lock lock);
 }  // namespace kay_win32
