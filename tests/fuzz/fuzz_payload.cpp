@@ -1,0 +1,122 @@
+// The payload reader and the unpacker over arbitrary bytes, into a scratch
+// directory on disk. An input that begins with "KAY" is taken as a whole
+// attached payload (magic, Zstandard frame, trailer); any other input as a
+// decoded entry stream, which is compressed here first so that mutations
+// reach the entry parsing and not only the decoder's checks.
+//
+// Allowed outcomes: the entries are unpacked, or the run ends with exit
+// code 2 (a reported failure) or 3 (an abnormal end). Anything else, and
+// every file written outside the input's own directory, is a finding.
+#include <dirent.h>
+#include <errno.h>
+#include <ftw.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <zstd.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "common/bounded.h"
+#include "fuzz_common.h"
+#include "payload/format.h"
+#include "payload/reader.h"
+#include "payload/unpack.h"
+
+namespace {
+
+// Bytes one input may write before the disk counts as full, so that a small
+// frame that decodes to gigabytes stays cheap.
+constexpr std::uint64_t WRITE_BUDGET = 8u << 20;
+
+std::string g_root;
+unsigned long g_counter;
+std::uint64_t g_written;
+
+bool capped_write(kay_file file, const void* data, std::uint32_t size) {
+    if (g_written + size > WRITE_BUDGET) {
+        errno = ENOSPC;
+        return false;
+    }
+    g_written += size;
+    return kay_sys_default.write_file(file, data, size);
+}
+
+int remove_one(const char* path, const struct stat*, int, struct FTW*) {
+    chmod(path, 0700);
+    return remove(path);
+}
+
+void remove_tree(const std::string& path) { nftw(path.c_str(), remove_one, 16, FTW_DEPTH | FTW_PHYS); }
+
+void init() {
+    const char* base = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : (getenv("TMPDIR") ? getenv("TMPDIR") : "/tmp");
+    std::string templ = std::string(base) + "/kay-fuzz-XXXXXX";
+    std::vector<char> buf(templ.begin(), templ.end());
+    buf.push_back(0);
+    if (mkdtemp(buf.data()) == nullptr) abort();
+    g_root = buf.data();
+    atexit([] { remove_tree(g_root); });
+    kay_fuzz::install_exit_hook();
+    kay_sys.write_file = capped_write;
+}
+
+// Names directly under the root other than `own`.
+bool root_has_strangers(const std::string& own) {
+    DIR* d = opendir(g_root.c_str());
+    if (d == nullptr) return false;
+    bool strangers = false;
+    while (struct dirent* e = readdir(d)) {
+        std::string n = e->d_name;
+        if (n != "." && n != ".." && n != own) strangers = true;
+    }
+    closedir(d);
+    return strangers;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    if (g_root.empty()) init();
+    std::string own = std::to_string(g_counter++);
+    std::string dir = g_root + "/" + own;
+    if (mkdir(dir.c_str(), 0700) != 0) abort();
+
+    std::vector<unsigned char> frame;
+    const unsigned char* input = data;
+    std::size_t input_size = size;
+    if (size >= sizeof KAY_MAGIC && memcmp(data, KAY_MAGIC, sizeof KAY_MAGIC) == 0) {
+        input += sizeof KAY_MAGIC;
+        input_size -= sizeof KAY_MAGIC;
+    } else {
+        frame.resize(ZSTD_compressBound(size));
+        std::size_t n = ZSTD_compress(frame.data(), frame.size(), data, size, 1);
+        if (ZSTD_isError(n)) abort();
+        frame.resize(n);
+        input = frame.data();
+        input_size = n;
+    }
+
+    buf_copy(g_target_dir, KAY_PATH_CAPACITY, dir.c_str());
+    g_first_entry_path[0] = 0;
+    g_written = 0;
+    try {
+        setup(input, input_size);
+        for (;;) {
+            read_name(g_entry_name);
+            if (g_entry_name[0] == 0) break;
+            unpack_entry();
+        }
+    } catch (const kay_fuzz::exit_request& e) {
+        if (e.code != 2 && e.code != 3) kay_fuzz::finding();
+    }
+    teardown();
+    // Every entry lands inside the target directory.
+    if (root_has_strangers(own)) kay_fuzz::finding();
+    remove_tree(dir);
+    return 0;
+}
