@@ -14,6 +14,8 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <atomic>
+
 #include "platform/posix/posix_internal.h"
 
 extern char** environ;
@@ -25,6 +27,9 @@ char** g_argv;
 int g_child_signal;
 
 static kay_console_handler g_handler;
+// The signal of a console event being handled; once set, the launcher ends
+// by it, whichever thread ends the process first.
+static std::atomic<int> g_event_signal{0};
 
 // The signals that stand for console events, and the event each means.
 static const int EVENT_SIGNALS[] = {SIGINT, SIGQUIT, SIGHUP, SIGTERM};
@@ -62,6 +67,7 @@ static void* handler_thread(void*) {
     for (;;) {
         int sig = 0;
         if (sigwait(&set, &sig) != 0) continue;
+        g_event_signal = sig;
         g_handler(event_of(sig));
         // The handler never handles the event: the default action follows.
         die_by_signal(sig);
@@ -225,6 +231,9 @@ void kay_exit(int code) {
 }
 
 void kay_exit_with_child_code(std::uint32_t code) {
+    // A child ended by the handler's SIGKILL must not make the launcher end
+    // by SIGKILL: the event's own signal ends it.
+    if (kay_posix::g_event_signal != 0) kay_posix::die_by_signal(kay_posix::g_event_signal);
     if (kay_posix::g_child_signal != 0) kay_posix::die_by_signal(kay_posix::g_child_signal);
     exit(static_cast<int>(code & 0xFF));
 }
