@@ -14,7 +14,15 @@ fail() {
     exit 1
 }
 
-cmake --install "$build" --prefix "$work/prefix" >/dev/null
+# Runs a build step quietly; on failure shows its output.
+step() {
+    if ! "$@" >"$work/step.log" 2>&1; then
+        cat "$work/step.log" >&2
+        fail "$*"
+    fi
+}
+
+step cmake --install "$build" --prefix "$work/prefix"
 [ -x "$work/prefix/bin/kay-pack" ] || fail "kay-pack not installed"
 [ -f "$work/prefix/lib/cmake/kay/kayConfig.cmake" ] || fail "package config not installed"
 
@@ -25,8 +33,8 @@ check_run() {  # check_run LABEL EXPECTED_DIR OUTPUT CODE
 }
 
 # Linux.
-cmake -S "$src/examples/hello" -B "$work/native" -G Ninja -DCMAKE_PREFIX_PATH="$work/prefix" >/dev/null
-cmake --build "$work/native" >/dev/null
+step cmake -S "$src/examples/hello" -B "$work/native" -G Ninja -DCMAKE_PREFIX_PATH="$work/prefix"
+step cmake --build "$work/native"
 mkdir "$work/run"
 cp "$work/native/hello-launcher" "$work/run/"
 set +e
@@ -39,10 +47,10 @@ cmp -s "$work/run/hello-files/data/greeting.txt" "$src/examples/hello/greeting.t
 
 # Windows, under Wine.
 if [ "${KAY_REQUIRE_WIN32:-0}" = 1 ] || command -v i686-w64-mingw32-g++-posix >/dev/null; then
-    cmake -S "$src/examples/hello" -B "$work/win32" -G Ninja \
+    step cmake -S "$src/examples/hello" -B "$work/win32" -G Ninja \
         -DCMAKE_TOOLCHAIN_FILE="$work/prefix/lib/cmake/kay/toolchain-mingw-i686.cmake" \
-        -DCMAKE_PREFIX_PATH="$work/prefix" >/dev/null
-    cmake --build "$work/win32" >/dev/null
+        -DCMAKE_PREFIX_PATH="$work/prefix"
+    step cmake --build "$work/win32"
     mkdir "$work/runw"
     cp "$work/win32/hello-launcher.exe" "$work/runw/"
     set +e

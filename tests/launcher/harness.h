@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <map>
 #include <optional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -24,6 +25,9 @@ struct Platform {
     // A host path as the launcher sees it (Z:\... under Wine).
     std::string path(const std::string& host_path) const;
 };
+
+// Test names and messages show the platform by name.
+inline void PrintTo(const Platform& p, std::ostream* os) { *os << p.name(); }
 
 // The platforms to test: native always; win32 when its build exists (or
 // KAY_REQUIRE_WIN32=1, in which case a missing build fails the tests).
