@@ -13,6 +13,8 @@ set(KAY_TEST_CASES basic badmagic_lower badmagic_kax empty_stream no_end_marker 
   big_window long_name traversal absolute drive split deep many_dirs big_file)
 # Payload reading and unpacking.
 list(APPEND KAY_TEST_CASES skippable other_main)
+# Child launch: a payload slow to unpack, to interrupt the launcher.
+list(APPEND KAY_TEST_CASES slow_unpack)
 set(payload_dir "${CMAKE_CURRENT_BINARY_DIR}/payloads")
 set(payload_files "")
 foreach(case IN LISTS KAY_TEST_CASES)
@@ -59,3 +61,14 @@ kay_add_launcher(t_spec_program PAYLOAD "${payload_dir}/basic.kay"
 string(REPEAT "a" 4094 a4094)
 kay_add_launcher(t_spec_4095 PAYLOAD "${payload_dir}/basic.kay" TARGET_SPEC "${sep}${a4094}")
 kay_add_launcher(t_spec_4096 PAYLOAD "${payload_dir}/basic.kay" TARGET_SPEC "${sep}${a4094}a")
+
+# Windows helpers for the child tests: a program that prints a child's full
+# 32-bit exit code, and one that runs the console event handler of the core
+# against a real child process.
+if(WIN32)
+  add_executable(kay-run-exit ${CMAKE_CURRENT_LIST_DIR}/probe/run_exit.cpp)
+  target_link_options(kay-run-exit PRIVATE -municode -static -static-libgcc -static-libstdc++)
+  add_executable(kay-handler-check ${CMAKE_CURRENT_LIST_DIR}/probe/handler_check.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/unit/support.cpp)
+  target_link_libraries(kay-handler-check PRIVATE kay_core)
+endif()

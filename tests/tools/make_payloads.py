@@ -12,6 +12,7 @@ import shutil
 import struct
 import subprocess
 import sys
+import threading
 import zlib
 
 WINDOW = 131072
@@ -109,6 +110,35 @@ def write_expected(out_dir, case, stream):
             f.write(content)
 
 
+def compress_chunks(chunks):
+    """Compresses a stream given in pieces, without holding it whole."""
+    proc = subprocess.Popen(["zstd", "-q", "-c", "-3", "--long=27"],
+                            stdin=subprocess.PIPE, stdout=subprocess.PIPE)
+    out = []
+    reader = threading.Thread(target=lambda: out.append(proc.stdout.read()))
+    reader.start()
+    for chunk in chunks:
+        proc.stdin.write(chunk)
+    proc.stdin.close()
+    reader.join()
+    if proc.wait() != 0:
+        raise RuntimeError("zstd failed")
+    return out[0]
+
+
+def slow_unpack_stream(main):
+    yield main
+    zeros = bytes(1 << 20)
+    crc = 0
+    for _ in range(32):
+        crc = zlib.crc32(zeros, crc)
+    for i in range(16):
+        yield name_bytes("fill\\%02d.bin" % i) + struct.pack("<QI", 32 << 20, crc)
+        for _ in range(32):
+            yield zeros
+    yield END
+
+
 def main():
     out_dir, probe_path, main_name = sys.argv[1], sys.argv[2], sys.argv[3]
     sep = "\\"
@@ -179,6 +209,10 @@ def main():
     cases["skippable"] = container(skip + compress(basic + END))
     # The main program with other content under the same name.
     cases["other_main"] = container(compress(entry(main_name, probe + b"other") + END))
+
+    # Slow to unpack: the program, then 16 files of 32 MiB of zeros, so a
+    # test can interrupt the launcher while it is still writing files.
+    cases["slow_unpack"] = container(compress_chunks(slow_unpack_stream(main)))
 
     for name, data in cases.items():
         with open(os.path.join(out_dir, name + ".kay"), "wb") as f:

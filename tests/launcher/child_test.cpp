@@ -1,0 +1,317 @@
+// Starting the unpacked program: exit codes, arguments, current directory,
+// standard handles, the first argument, a failed start, and console events
+// (real signals natively, the handler against a real child on Windows).
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <dirent.h>
+#include <fstream>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "harness.h"
+
+using namespace kay_test;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+std::string nl(const Platform& p) { return p.windows ? "\r\n" : "\n"; }
+
+// An argument and the exact text it becomes in the child's command line
+// on Windows ("" for the empty ones, which leave only their blanks).
+struct Arg {
+    std::string value;
+    std::string windows_text;
+};
+
+const std::vector<Arg> HARD_ARGS = {
+    {"plain", "plain"},
+    {R"(C:\dir\file)", R"(C:\dir\file)"},
+    {R"(C:\My Dir\)", R"("C:\My Dir\\")"},
+    {R"(a"b)", R"("a\"b")"},
+    {R"(a\"b)", R"("a\\\"b")"},
+    {R"(C:\a b\c)", R"("C:\a b\c")"},
+    {"", ""},
+    {"two  blanks", "\"two  blanks\""},
+    {"\t", "\"\t\""},
+    {"tab\there", "\"tab\there\""},
+    {"line\nfeed", "\"line\nfeed\""},
+    {"vertical\vtab", "\"vertical\vtab\""},
+    {R"(\\server\share dir\\)", R"("\\server\share dir\\\\")"},
+    {R"("quoted")", R"("\"quoted\"")"},
+    {"\xc3\xa9t\xc3\xa9", "\xc3\xa9t\xc3\xa9"},
+    {"", ""},
+};
+
+class Child : public ::testing::TestWithParam<Platform> {};
+
+TEST_P(Child, ExitCodesPassThrough) {
+    const Platform& p = GetParam();
+    Scratch dir;
+    std::string exe = stage(p, "t_basic", dir.path());
+    for (int code : {0, 3, 255}) {
+        Result r = run(p, exe, {.env = {{"PROBE_OUT", p.path(dir / "report.txt")},
+                                        {"PROBE_EXIT", std::to_string(code)}}});
+        EXPECT_EQ(r.code, code);
+        EXPECT_EQ(r.out + r.err, "");
+    }
+    if (p.windows) {
+        // Wine's own exit status keeps 8 bits: a Windows program reads all 32.
+        for (const char* code : {"2147483651", "4294967295", "3221225477"}) {
+            Result r = run(p, p.launcher("kay-run-exit"),
+                           {.args = {p.path(exe)},
+                            .env = {{"PROBE_OUT", p.path(dir / "report.txt")}, {"PROBE_EXIT", code}}});
+            EXPECT_EQ(r.out, std::string("exit=") + code + "\r\n") << r.err;
+        }
+    }
+}
+
+TEST_P(Child, ArgumentsReachTheChildExactly) {
+    const Platform& p = GetParam();
+    Scratch dir;
+    make_dirs(dir / "with blank");
+    std::string exe = stage(p, "t_basic", dir / "with blank");
+    std::string report = dir / "report.txt";
+    RunOptions options{.env = {{"PROBE_OUT", p.path(report)}}};
+    for (const Arg& a : HARD_ARGS) options.args.push_back(a.value);
+    Result r = run(p, exe, options);
+    ASSERT_EQ(r.code, 0) << r.err;
+    ProbeReport probe = parse_probe(read_file(report));
+
+    std::vector<std::string> expected{p.path(exe)};
+    for (const Arg& a : HARD_ARGS) {
+        // POSIX hands the vector over as it is; Windows loses empty ones.
+        if (!p.windows || !a.value.empty()) expected.push_back(a.value);
+    }
+    EXPECT_EQ(probe.args, expected);
+    EXPECT_EQ(probe.fields["argc"], std::to_string(expected.size()));
+    if (p.windows) {
+        // The own path is quoted for its blank; every empty argument
+        // leaves its blanks, so the line ends in one.
+        std::string line = "\"" + p.path(exe) + "\"";
+        for (const Arg& a : HARD_ARGS) line += " " + a.windows_text;
+        EXPECT_EQ(probe.fields["cmdline"], line);
+    }
+}
+
+TEST_P(Child, ChildStartsInTheLaunchersDirectoryWithItsFullPathFirst) {
+    const Platform& p = GetParam();
+    Scratch dir;
+    make_dirs(dir / "app");
+    make_dirs(dir / "work");
+    std::string exe = stage(p, "t_basic", dir / "app");
+    std::string report = dir / "report.txt";
+    // Started by a relative path from another directory.
+    Result r = run(p, "../app/" + p.exe("t_basic"),
+                   {.args = {"x"}, .env = {{"PROBE_OUT", p.path(report)}}, .cwd = dir / "work"});
+    ASSERT_EQ(r.code, 0) << r.err;
+    ProbeReport probe = parse_probe(read_file(report));
+    EXPECT_EQ(probe.fields["cwd"], p.path(dir / "work"));
+    EXPECT_EQ(probe.args, (std::vector<std::string>{p.path(exe), "x"}));
+    EXPECT_EQ(probe.fields["self"], p.path(dir / "app/unpacked/" + p.exe("probe")));
+    if (p.windows) EXPECT_EQ(probe.fields["cmdline"], p.path(exe) + " x");
+}
+
+TEST_P(Child, ChildWritesToTheLaunchersFileAndPipes) {
+    const Platform& p = GetParam();
+    Scratch dir;
+    std::string exe = stage(p, "t_basic", dir.path());
+    RunOptions options{.env = {{"PROBE_OUT", p.path(dir / "report.txt")}, {"PROBE_SAY", "said by the child"}}};
+    Result piped = run(p, exe, options);
+    EXPECT_EQ(piped.code, 0);
+    EXPECT_EQ(piped.out, "said by the child" + nl(p));
+    EXPECT_EQ(piped.err, "said by the child" + nl(p));
+
+    options.stdout_file = dir / "out.txt";
+    Result to_file = run(p, exe, options);
+    EXPECT_EQ(to_file.code, 0);
+    EXPECT_EQ(to_file.out, "");
+    EXPECT_EQ(read_file(dir / "out.txt"), "said by the child" + nl(p));
+    EXPECT_EQ(to_file.err, "said by the child" + nl(p));
+}
+
+TEST_P(Child, EmptyEntryStreamIsAFailedStart) {
+    const Platform& p = GetParam();
+    Scratch dir;
+    std::string exe = stage(p, "t_empty_stream", dir.path());
+    Result r = run(p, exe, {.args = {"a"}});
+    EXPECT_EQ(r.code, 2);
+    EXPECT_EQ(r.out, "");
+    if (p.windows) {
+        EXPECT_TRUE(std::regex_match(r.err, std::regex(R"(Error, couldn't launch child \(\[Error -?[0-9]+\] [^\r\n]*\)\r\n)")))
+            << r.err;
+    } else {
+        EXPECT_EQ(r.err, "Error, couldn't launch child ([Error 2] No such file or directory)\n");
+    }
+}
+
+// The console event handler against a real child, by a Windows program
+// linked with the launcher's core.
+TEST_P(Child, HandlerTerminatesAChildThatOutlivesTheGrace) {
+    const Platform& p = GetParam();
+    if (!p.windows) GTEST_SKIP() << "natively covered by real signals below";
+    Scratch dir;
+    Result r = run(p, p.launcher("kay-handler-check"),
+                   {.args = {p.path(p.launcher("kay-probe"))}, .env = {{"PROBE_OUT", p.path(dir / "report.txt")}}});
+    EXPECT_EQ(r.code, 0) << r.out << r.err;
+    std::smatch m;
+    std::string out = r.out;
+    ASSERT_TRUE(std::regex_search(out, m, std::regex(R"(running: handler=0 waited=(\d+) code=0\r\n)"))) << out;
+    long waited = std::stol(m[1]);
+    EXPECT_GE(waited, 4500);
+    EXPECT_LE(waited, 8000);
+    ASSERT_TRUE(std::regex_search(out, m, std::regex(R"(ending: handler=0 waited=(\d+) code=7\r\n)"))) << out;
+    EXPECT_LT(std::stol(m[1]), 4500);
+    EXPECT_NE(out.find("other events: handler=0 waited_long=0 code=9\r\n"), std::string::npos) << out;
+    EXPECT_NE(out.find("no child: handler=0\r\n"), std::string::npos) << out;
+}
+
+INSTANTIATE_TEST_SUITE_P(Launchers, Child, ::testing::ValuesIn(platforms()),
+                         [](const auto& info) { return info.param.name(); });
+
+// ---- Console events natively, with real signals ----
+
+bool wait_for(const std::string& path, int timeout_ms) {
+    auto end = Clock::now() + std::chrono::milliseconds(timeout_ms);
+    while (Clock::now() < end) {
+        if (exists(path)) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return false;
+}
+
+// The children of `parent`, from /proc.
+std::vector<pid_t> children_of(pid_t parent) {
+    std::vector<pid_t> out;
+    DIR* d = opendir("/proc");
+    if (d == nullptr) return out;
+    while (dirent* e = readdir(d)) {
+        pid_t pid = std::atoi(e->d_name);
+        if (pid <= 0) continue;
+        std::ifstream in("/proc/" + std::string(e->d_name) + "/stat");
+        std::string stat((std::istreambuf_iterator<char>(in)), {});
+        auto close = stat.rfind(')');
+        if (close == std::string::npos) continue;
+        std::istringstream rest(stat.substr(close + 2));
+        char state;
+        pid_t ppid;
+        if (rest >> state >> ppid && ppid == parent) out.push_back(pid);
+    }
+    closedir(d);
+    return out;
+}
+
+// Alive and not a zombie.
+bool alive(pid_t pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+    std::string stat((std::istreambuf_iterator<char>(in)), {});
+    auto close = stat.rfind(')');
+    return close != std::string::npos && stat.size() > close + 2 && stat[close + 2] != 'Z';
+}
+
+struct Started {
+    Running running;
+    pid_t child = 0;
+};
+
+// Starts the staged launcher with a probe that sleeps a minute and waits
+// until the probe has written its report, so it has set its signals up.
+Started start_sleeping(const Platform& p, const std::string& exe, const std::string& report, bool ignore) {
+    RunOptions options{.env = {{"PROBE_OUT", report}, {"PROBE_SLEEP_MS", "60000"}}, .timeout_ms = 30000};
+    if (ignore) options.env["PROBE_IGNORE_INT"] = "1";
+    Started s{start(p, exe, options)};
+    EXPECT_TRUE(wait_for(report, 20000)) << "the child never started";
+    // The report is written before the signals are set: give them a moment.
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    auto kids = children_of(s.running.pid);
+    EXPECT_EQ(kids.size(), 1u);
+    if (!kids.empty()) s.child = kids[0];
+    return s;
+}
+
+double seconds_since(Clock::time_point t) {
+    return std::chrono::duration<double>(Clock::now() - t).count();
+}
+
+class ChildEvents : public ::testing::Test {
+protected:
+    Platform native = platforms()[0];
+    Scratch dir;
+    std::string exe = stage(native, "t_basic", dir.path());
+    std::string report = dir / "report.txt";
+    pid_t child = 0;
+    void TearDown() override {
+        if (child > 0 && alive(child)) kill(child, SIGKILL);
+    }
+};
+
+TEST_F(ChildEvents, ChildIgnoringTheInterruptIsKilledAfterTheGrace) {
+    Started s = start_sleeping(native, exe, report, true);
+    child = s.child;
+    auto sent = Clock::now();
+    kill(-s.running.pid, SIGINT);
+    Result r = finish(s.running);
+    double took = seconds_since(sent);
+    EXPECT_FALSE(r.timed_out);
+    EXPECT_EQ(r.signal, SIGINT);
+    EXPECT_GE(took, 4.5);
+    EXPECT_LE(took, 8.0);
+    EXPECT_FALSE(alive(child)) << "the child outlived the launcher";
+}
+
+TEST_F(ChildEvents, ChildEndingOnTheInterruptIsNotKilled) {
+    Started s = start_sleeping(native, exe, report, false);
+    child = s.child;
+    auto sent = Clock::now();
+    kill(-s.running.pid, SIGINT);
+    Result r = finish(s.running);
+    EXPECT_EQ(r.signal, SIGINT);
+    EXPECT_LT(seconds_since(sent), 3.0) << "the launcher waited out the grace";
+    EXPECT_FALSE(alive(child));
+}
+
+TEST_F(ChildEvents, TerminationSentToTheLauncherAloneReachesTheChild) {
+    Started s = start_sleeping(native, exe, report, false);
+    child = s.child;
+    auto sent = Clock::now();
+    kill(s.running.pid, SIGTERM);
+    Result r = finish(s.running);
+    EXPECT_EQ(r.signal, SIGTERM);
+    // Without the hand-on the child would be killed only after the grace.
+    EXPECT_LT(seconds_since(sent), 3.0);
+    EXPECT_FALSE(alive(child));
+}
+
+TEST_F(ChildEvents, ChildEndedBySignalEndsTheLauncherBySameSignal) {
+    Started s = start_sleeping(native, exe, report, false);
+    child = s.child;
+    ASSERT_GT(child, 0);
+    kill(child, SIGUSR1);
+    Result r = finish(s.running);
+    EXPECT_EQ(r.signal, SIGUSR1);
+    EXPECT_EQ(r.out + r.err, "");
+}
+
+TEST_F(ChildEvents, InterruptDuringUnpackingEndsTheLauncherWithoutChild) {
+    std::string slow = stage(native, "t_slow_unpack", dir.path());
+    Running running = start(native, slow, {.env = {{"PROBE_OUT", report}}, .timeout_ms = 60000});
+    // The program is unpacked first; the fill files follow it.
+    bool unpacking = wait_for(dir / "unpacked/fill/00.bin", 30000);
+    kill(-running.pid, SIGINT);
+    Result r = finish(running);
+    ASSERT_TRUE(unpacking);
+    EXPECT_EQ(r.signal, SIGINT);
+    EXPECT_EQ(r.out + r.err, "");
+    EXPECT_FALSE(exists(dir / "unpacked/fill/15.bin")) << "unpacking went on to the end";
+    EXPECT_FALSE(exists(report)) << "the child was started";
+}
+
+}  // namespace
