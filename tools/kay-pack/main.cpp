@@ -1,4 +1,5 @@
-// kay-pack: writes, lists, verifies and extracts the payloads of kay launchers.
+// kay-pack: writes, lists, verifies and extracts the payloads of kay launchers,
+// and builds launchers.
 #include <cstdio>
 #include <cstring>
 
@@ -13,6 +14,7 @@ static const char MAIN_HELP[] =
     "  list FILE [--json]                     list a payload's entries\n"
     "  verify FILE                            check a payload as the launcher reads it\n"
     "  extract FILE DIR                       unpack a payload into a directory\n"
+    "  build APPDIR --main RELPATH -o OUT     build a launcher for a directory (needs cmake)\n"
     "\n"
     "kay-pack COMMAND --help describes each command.\n";
 
@@ -30,5 +32,6 @@ int main(int argc, char** argv) {
     if (std::strcmp(command, "list") == 0) return run_list(argc, argv);
     if (std::strcmp(command, "verify") == 0) return run_verify(argc, argv);
     if (std::strcmp(command, "extract") == 0) return run_extract(argc, argv);
+    if (std::strcmp(command, "build") == 0) return run_build(argc, argv);
     fail_usage("unknown command " + quoted(command));
 }
