@@ -217,6 +217,16 @@ bool alive(pid_t pid) {
     return close != std::string::npos && stat.size() > close + 2 && stat[close + 2] != 'Z';
 }
 
+// The process has SIGINT set to be ignored.
+bool ignores_interrupt(pid_t pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/status");
+    std::string line;
+    while (std::getline(in, line)) {
+        if (line.rfind("SigIgn:", 0) == 0) return (std::stoull(line.substr(7), nullptr, 16) >> (SIGINT - 1)) & 1;
+    }
+    return false;
+}
+
 struct Started {
     Running running;
     pid_t child = 0;
@@ -229,11 +239,14 @@ Started start_sleeping(const Platform& p, const std::string& exe, const std::str
     if (ignore) options.env["PROBE_IGNORE_INT"] = "1";
     Started s{start(p, exe, options)};
     EXPECT_TRUE(wait_for(report, 20000)) << "the child never started";
-    // The report is written before the signals are set: give them a moment.
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
     auto kids = children_of(s.running.pid);
     EXPECT_EQ(kids.size(), 1u);
     if (!kids.empty()) s.child = kids[0];
+    // The report is written before the interrupt is ignored: wait for that.
+    auto end = Clock::now() + std::chrono::seconds(10);
+    while (ignore && s.child > 0 && !ignores_interrupt(s.child) && Clock::now() < end) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
     return s;
 }
 
@@ -256,6 +269,7 @@ protected:
 TEST_F(ChildEvents, ChildIgnoringTheInterruptIsKilledAfterTheGrace) {
     Started s = start_sleeping(native, exe, report, true);
     child = s.child;
+    ASSERT_TRUE(child > 0 && ignores_interrupt(child));
     auto sent = Clock::now();
     kill(-s.running.pid, SIGINT);
     Result r = finish(s.running);
