@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <filesystem>
 #include <sys/stat.h>
 
 #include "fail.h"
@@ -14,7 +15,7 @@ static bool is_file(const std::string& path) {
 KayPackage find_kay_package(const std::string& self_path) {
     KayPackage package;
     std::string bin = self_path.substr(0, self_path.rfind('/'));
-    std::string installed = bin + "/" KAY_PACKAGE_FROM_BIN;
+    std::string installed = std::filesystem::path(bin + "/" KAY_PACKAGE_FROM_BIN).lexically_normal().string();
     if (is_file(installed + "/kayConfig.cmake") && is_file(installed + "/KayLauncher.cmake")) {
         package.config_dir = installed;
         package.toolchain = installed + "/toolchain-mingw-i686.cmake";
@@ -26,8 +27,8 @@ KayPackage find_kay_package(const std::string& self_path) {
         package.toolchain = source + "/cmake/toolchain-mingw-i686.cmake";
         return package;
     }
-    fail("cannot find the kay CMake package: neither " + quoted(installed) + " (installed kay-pack) nor the source tree " +
-         quoted(source) + " exists");
+    fail("cannot find the kay CMake package: neither " + ::quoted(installed) + " (installed kay-pack) nor the source tree " +
+         ::quoted(source) + " exists");
 }
 
 // `text` as a CMake bracket argument, which takes everything literally.
@@ -39,9 +40,9 @@ static std::string literal(const std::string& text) {
 
 static void write_text(const std::string& path, const std::string& text) {
     FILE* f = std::fopen(path.c_str(), "w");
-    if (f == nullptr) fail_errno("cannot create " + quoted(path));
+    if (f == nullptr) fail_errno("cannot create " + ::quoted(path));
     if (std::fwrite(text.data(), 1, text.size(), f) != text.size() || std::fclose(f) != 0)
-        fail_errno("cannot write " + quoted(path));
+        fail_errno("cannot write " + ::quoted(path));
 }
 
 // kayConfig.cmake's work, done from the source tree.
@@ -65,7 +66,7 @@ std::string write_launcher_project(const std::string& dir, const KayPackage& pac
     std::string kay_dir = package.config_dir;
     if (kay_dir.empty()) {
         kay_dir = dir + "/kay-package";
-        if (mkdir(kay_dir.c_str(), 0777) != 0) fail_errno("cannot create " + quoted(kay_dir));
+        if (mkdir(kay_dir.c_str(), 0777) != 0) fail_errno("cannot create " + ::quoted(kay_dir));
         write_text(kay_dir + "/kayConfig.cmake", source_tree_config(package.source_dir));
     }
     std::string call = "kay_add_launcher(launcher\n  APP_DIR " + literal(project.app_dir) + "\n  MAIN " +
