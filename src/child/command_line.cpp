@@ -11,8 +11,16 @@ static bool needs_quotes(const kchar* s) {
     return false;
 }
 
-static void append_backslashes(kchar* line, std::uint32_t capacity, std::uint32_t n) {
-    while (n-- > 0) buf_append_char(line, capacity, '\\');
+// Appends one unit at a known end of the line, so that quoting a long
+// argument does not search for the end again for every unit.
+static void put(kchar* line, std::uint32_t capacity, std::uint32_t* len, kchar c) {
+    if (*len + 1 >= capacity) kay_abort();
+    line[(*len)++] = c;
+    line[*len] = 0;
+}
+
+static void put_backslashes(kchar* line, std::uint32_t capacity, std::uint32_t* len, std::uint32_t n) {
+    while (n-- > 0) put(line, capacity, len, '\\');
 }
 
 void append_argument_to(kchar* line, std::uint32_t capacity, const kchar* argument) {
@@ -20,7 +28,8 @@ void append_argument_to(kchar* line, std::uint32_t capacity, const kchar* argume
         buf_append(line, capacity, argument);
         return;
     }
-    buf_append_char(line, capacity, '"');
+    std::uint32_t len = kay_strlen(line);
+    put(line, capacity, &len, '"');
     const kchar* p = argument;
     while (*p != 0) {
         std::uint32_t run = 0;
@@ -30,18 +39,18 @@ void append_argument_to(kchar* line, std::uint32_t capacity, const kchar* argume
         }
         if (*p == 0) {
             // Before the closing quote every backslash is doubled.
-            append_backslashes(line, capacity, 2 * run);
+            put_backslashes(line, capacity, &len, 2 * run);
             break;
         }
         if (*p == '"') {
-            append_backslashes(line, capacity, 2 * run + 1);
+            put_backslashes(line, capacity, &len, 2 * run + 1);
         } else {
-            append_backslashes(line, capacity, run);
+            put_backslashes(line, capacity, &len, run);
         }
-        buf_append_char(line, capacity, *p);
+        put(line, capacity, &len, *p);
         p++;
     }
-    buf_append_char(line, capacity, '"');
+    put(line, capacity, &len, '"');
 }
 
 void append_argument(const kchar* argument) {
