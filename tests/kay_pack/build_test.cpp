@@ -98,8 +98,8 @@ TEST_F(Build, WindowsLauncherRunsUnderWineWithItsVersionResource) {
     expect_clean({"My App.exe"});
 
     const char* prefix = std::getenv("KAY_WINEPREFIX");
-    std::vector<std::string> wine{"env", "WINEPREFIX=" + std::string(prefix != nullptr ? prefix : path("wine")),
-                                  "WINEDEBUG=-all", "wine"};
+    std::string wine_prefix = prefix != nullptr ? prefix : KAY_BUILD_DIR "/wineprefix";
+    std::vector<std::string> wine{"env", "WINEPREFIX=" + wine_prefix, "WINEDEBUG=-all", "wine"};
     std::vector<std::string> argv = wine;
     argv.insert(argv.end(), {path("out/My App.exe"), "one"});
     RunResult child = run(argv);
@@ -144,8 +144,8 @@ TEST_F(Build, InstalledKayPackUsesThePackageInstalledBesideIt) {
     ASSERT_NE(at, std::string::npos) << r.out;
     std::string kept = r.out.substr(at + marker.size(), r.out.find('\n', at) - at - marker.size());
     EXPECT_EQ(fs::path(kept).parent_path(), fs::path(path("tmp")));
-    EXPECT_NE(read_file(kept + "/build/CMakeCache.txt").find("kay_DIR:UNINITIALIZED=" + path("prefix/lib/cmake/kay") + "\n"),
-              std::string::npos);
+    std::string cache = read_file(kept + "/build/CMakeCache.txt");
+    EXPECT_NE(cache.find("kay_DIR:UNINITIALIZED=" + path("prefix/lib/cmake/kay") + "\n"), std::string::npos);
     EXPECT_FALSE(exists(kept + "/kay-package"));  // no stand-in for the source tree
     RunResult child = run({path("out/launcher")});
     EXPECT_EQ(child.code, 0) << child.err;

@@ -221,7 +221,8 @@ int run_build(int argc, char** argv) {
     project.output_name = base;
 
     std::string cmake = find_in_path("cmake");
-    if (cmake.empty()) fail("cmake not found in PATH: kay-pack build needs cmake 3.25 or newer (see kay-pack build --help)");
+    if (cmake.empty())
+        fail("cmake not found in PATH: kay-pack build needs cmake 3.25 or newer (see kay-pack build --help)");
     if (win32 && find_in_path(WIN32_COMPILER).empty())
         fail(std::string("the win32 target needs the MinGW-w64 i686 compiler ") + WIN32_COMPILER +
              ", not found in PATH (see kay-pack build --help)");

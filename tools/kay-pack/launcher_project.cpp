@@ -27,8 +27,8 @@ KayPackage find_kay_package(const std::string& self_path) {
         package.toolchain = source + "/cmake/toolchain-mingw-i686.cmake";
         return package;
     }
-    fail("cannot find the kay CMake package: neither " + ::quoted(installed) + " (installed kay-pack) nor the source tree " +
-         ::quoted(source) + " exists");
+    fail("cannot find the kay CMake package: neither " + ::quoted(installed) +
+         " (installed kay-pack) nor the source tree " + ::quoted(source) + " exists");
 }
 
 // `text` as a CMake bracket argument, which takes everything literally.
@@ -81,6 +81,7 @@ std::string write_launcher_project(const std::string& dir, const KayPackage& pac
                "set(CMAKE_CXX_STANDARD_REQUIRED ON)\n"
                "find_package(kay REQUIRED)\n" +
                    call +
-                   "file(GENERATE OUTPUT \"${CMAKE_BINARY_DIR}/launcher-path.txt\" CONTENT \"$<TARGET_FILE:launcher>\")\n");
+                   "file(GENERATE OUTPUT \"${CMAKE_BINARY_DIR}/launcher-path.txt\"\n"
+                   "  CONTENT \"$<TARGET_FILE:launcher>\")\n");
     return kay_dir;
 }
