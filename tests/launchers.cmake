@@ -72,3 +72,27 @@ if(WIN32)
     ${CMAKE_CURRENT_LIST_DIR}/unit/support.cpp)
   target_link_libraries(kay-handler-check PRIVATE kay_core)
 endif()
+
+# Hardening. A launcher whose system calls fail on request (KAY_FAULT, see
+# src/platform/fault_inject.cpp), and launchers for many started at once:
+# the checker program verifies its siblings against a manifest.
+kay_add_launcher(t_fault PAYLOAD "${payload_dir}/basic.kay" TARGET_SPEC "{PROGRAM_DIR}${sep}unpacked")
+target_sources(t_fault PRIVATE ${PROJECT_SOURCE_DIR}/src/platform/fault_inject.cpp)
+target_compile_definitions(t_fault PRIVATE KAY_FAULT_INJECTION)
+
+add_executable(kay-checker ${CMAKE_CURRENT_LIST_DIR}/probe/checker.cpp)
+if(WIN32)
+  target_link_options(kay-checker PRIVATE -static -static-libgcc -static-libstdc++)
+endif()
+add_custom_command(OUTPUT "${payload_dir}/crowd.kay"
+  COMMAND Python3::Interpreter "${CMAKE_CURRENT_LIST_DIR}/tools/make_payloads.py" --crowd
+          "${payload_dir}" "$<TARGET_FILE:kay-checker>" "checker${CMAKE_EXECUTABLE_SUFFIX}"
+  DEPENDS kay-checker "${CMAKE_CURRENT_LIST_DIR}/tools/make_payloads.py"
+  COMMENT "Writing the crowd payload"
+  VERBATIM)
+kay_add_launcher(t_crowd PAYLOAD "${payload_dir}/crowd.kay" TARGET_SPEC "{PROGRAM_DIR}${sep}unpacked")
+# The same with fault injection compiled in, so KAY_NO_LOCK=1 can show what
+# happens without the lock.
+kay_add_launcher(t_crowd_fault PAYLOAD "${payload_dir}/crowd.kay" TARGET_SPEC "{PROGRAM_DIR}${sep}unpacked")
+target_sources(t_crowd_fault PRIVATE ${PROJECT_SOURCE_DIR}/src/platform/fault_inject.cpp)
+target_compile_definitions(t_crowd_fault PRIVATE KAY_FAULT_INJECTION)

@@ -226,5 +226,33 @@ def main():
     write_expected(out_dir, "split", split)
 
 
+def crowd_main():
+    """make_payloads.py --crowd OUTDIR CHECKER_EXE MAIN_NAME: the payload for
+    launchers started at once: the checker program first, then a manifest
+    of every other file with its size and CRC-32, then some hundreds of
+    small files and a few of several MiB."""
+    out_dir, checker_path, main_name = sys.argv[2], sys.argv[3], sys.argv[4]
+    os.makedirs(out_dir, exist_ok=True)
+    files = []
+    for i in range(300):
+        files.append(("d%02d\\f%03d.bin" % (i % 12, i), pseudo_random(64 + (i * 977) % 6000, 100 + i)))
+    # The big files come last and take long to write, so a launcher that
+    # started later is still rewriting one when the first one's child runs.
+    block = pseudo_random(1 << 20, 7000)
+    for i in range(2):
+        files.append(("big\\b%d.bin" % i,
+                      b"".join(b"%d.%d" % (i, k) + block for k in range(16))))
+    manifest = "".join("%08x %d %s\n" % (zlib.crc32(c) & 0xFFFFFFFF, len(c), n.replace("\\", "/"))
+                       for n, c in files).encode()
+    stream = (entry(main_name, open(checker_path, "rb").read()) + entry("manifest.txt", manifest)
+              + b"".join(entry(n, c) for n, c in files) + END)
+    with open(os.path.join(out_dir, "crowd.kay"), "wb") as f:
+        f.write(container(compress(stream)))
+    write_expected(out_dir, "crowd", stream)
+
+
 if __name__ == "__main__":
-    main()
+    if len(sys.argv) > 1 and sys.argv[1] == "--crowd":
+        crowd_main()
+    else:
+        main()
