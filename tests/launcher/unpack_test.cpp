@@ -162,7 +162,7 @@ TEST_P(Unpack, RunningMainProgramIsSkippedWhenItMatchesAndCannotBeRewrittenOther
     std::string report = dir / "report.txt";
     // The first launch's program runs while the others start.
     Running running = start(p, first, {.env = {{"PROBE_OUT", p.path(report)},
-                                               {"PROBE_SLEEP_MS", p.windows ? "12000" : "4000"}}});
+                                               {"PROBE_SLEEP_MS", p.windows ? "20000" : "4000"}}});
     for (int i = 0; i < 600 && !exists(report); i++) std::this_thread::sleep_for(std::chrono::milliseconds(50));
     ASSERT_TRUE(exists(report)) << "the first launch's program did not start";
 
