@@ -62,6 +62,15 @@ string(REPEAT "a" 4094 a4094)
 kay_add_launcher(t_spec_4095 PAYLOAD "${payload_dir}/basic.kay" TARGET_SPEC "${sep}${a4094}")
 kay_add_launcher(t_spec_4096 PAYLOAD "${payload_dir}/basic.kay" TARGET_SPEC "${sep}${a4094}a")
 
+# Windows: a reader of version resources, and a launcher with an icon.
+if(WIN32)
+  add_executable(verinfo ${CMAKE_CURRENT_LIST_DIR}/probe/verinfo.cpp)
+  target_link_libraries(verinfo PRIVATE version)
+  target_link_options(verinfo PRIVATE -municode -static -static-libgcc -static-libstdc++)
+  kay_add_launcher(t_icon PAYLOAD "${payload_dir}/basic.kay" TARGET_SPEC "{PROGRAM_DIR}${sep}unpacked"
+    ICON "${CMAKE_CURRENT_LIST_DIR}/probe/kay.ico" DESCRIPTION "Icon test launcher")
+endif()
+
 # Windows helpers for the child tests: a program that prints a child's full
 # 32-bit exit code, and one that runs the console event handler of the core
 # against a real child process.
