@@ -18,8 +18,9 @@ kay_file open_read(const char* path) {
     if (fd < 0) return 0;
     struct stat st;
     // Only regular files are read, as only they open for reading on Windows.
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        int saved = S_ISDIR(st.st_mode) ? EISDIR : errno;
+    bool stat_ok = fstat(fd, &st) == 0;
+    if (!stat_ok || !S_ISREG(st.st_mode)) {
+        int saved = !stat_ok ? errno : S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
         close(fd);
         errno = saved;
         return 0;
