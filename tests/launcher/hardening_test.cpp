@@ -5,6 +5,10 @@
 // the payload's manifest at its start and then every 10 ms for a while.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
 #include <chrono>
 #include <filesystem>
 #include <thread>
@@ -78,6 +82,31 @@ TEST_P(Hardening, LaunchersStartedAtOnceLeaveCompleteFilesFromEmptyAndStaleDirec
         EXPECT_EQ(contents(target), expected);
         if (HasFailure()) break;
     }
+}
+
+// While another process holds the lock on the target directory, a launcher
+// waits before its first entry and writes nothing; released, it unpacks.
+TEST_P(Hardening, LauncherWaitsForTheLockOnTheTargetDirectory) {
+    const Platform& p = GetParam();
+    if (p.windows) GTEST_SKIP() << "the lock is a named mutex there, which a Linux process cannot hold";
+    Scratch dir;
+    std::string exe = stage(p, "t_basic", dir.path());
+    std::string target = dir / "unpacked";
+    make_dirs(target);
+    int fd = open(target.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(flock(fd, LOCK_EX), 0);
+    std::string report = dir / "report.txt";
+    Running r = start(p, exe, {.env = {{"PROBE_OUT", report}}});
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    EXPECT_TRUE(contents(target).empty()) << "written while the lock was held";
+    EXPECT_FALSE(exists(report));
+    flock(fd, LOCK_UN);
+    close(fd);
+    Result result = finish(r);
+    EXPECT_EQ(result.code, 0) << result.err;
+    EXPECT_EQ(contents(target), contents(p.build_dir + "/tests/payloads/expected/basic"));
+    EXPECT_TRUE(exists(report));
 }
 
 INSTANTIATE_TEST_SUITE_P(Launchers, Hardening, ::testing::ValuesIn(platforms()),

@@ -68,11 +68,12 @@ void forward_event(kay_process process, std::uint32_t event) {
 // The mutex is named after the full path with its letters folded, since
 // Windows paths ignore case: FNV-1a over the folded units, in hex.
 kay_lock lock_target(const wchar_t* dir) {
+    static wchar_t folded[4096];
+    int n = LCMapStringW(LOCALE_INVARIANT, LCMAP_UPPERCASE, dir, -1, folded, 4096);
+    if (n <= 0) return 0;
     std::uint64_t hash = 0xcbf29ce484222325ull;
-    for (const wchar_t* p = dir; *p != 0; p++) {
-        wchar_t c = *p;
-        CharUpperBuffW(&c, 1);
-        if (c == L'/') c = L'\\';
+    for (const wchar_t* p = folded; *p != 0; p++) {
+        wchar_t c = *p == L'/' ? L'\\' : *p;
         hash = (hash ^ static_cast<std::uint16_t>(c)) * 0x100000001b3ull;
     }
     wchar_t name[64] = L"Local\\kay-unpack-";
