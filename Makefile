@@ -43,6 +43,7 @@ wine-prefix: deps
 	rm -rf $(WINEPREFIX_DIR)
 	mkdir -p build
 	WINEPREFIX=$(WINEPREFIX_DIR) WINEDEBUG=-all wineboot -i >/dev/null 2>&1 </dev/null
+	WINEPREFIX=$(WINEPREFIX_DIR) wineserver -w
 	WINEPREFIX=$(WINEPREFIX_DIR) wineserver -p >/dev/null 2>&1 </dev/null
 
 test: win32 wine-prefix
