@@ -18,6 +18,8 @@
 #include <zstd.h>
 
 #include <cstdint>
+#include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -46,6 +48,46 @@ bool capped_write(kay_file file, const void* data, std::uint32_t size) {
     return kay_sys_default.write_file(file, data, size);
 }
 
+// What the core holds open; an exit leaves it to the process end, which
+// here is the end of the input: the files and views left are released then.
+std::set<kay_file> g_files;
+std::map<const void*, std::uint32_t> g_views;
+
+kay_file tracked_open_read(const kchar* path) {
+    kay_file f = kay_sys_default.open_read(path);
+    if (f != 0) g_files.insert(f);
+    return f;
+}
+
+kay_file tracked_open_write(const kchar* path) {
+    kay_file f = kay_sys_default.open_write(path);
+    if (f != 0) g_files.insert(f);
+    return f;
+}
+
+void tracked_close_file(kay_file file) {
+    g_files.erase(file);
+    kay_sys_default.close_file(file);
+}
+
+kay_mapping tracked_map_file(kay_file file, std::uint32_t size) {
+    kay_mapping m = kay_sys_default.map_file(file, size);
+    if (m != 0) g_views[kay_sys_default.map_view(m)] = size;
+    return m;
+}
+
+void tracked_unmap_view(const void* view, std::uint32_t size) {
+    g_views.erase(view);
+    kay_sys_default.unmap_view(view, size);
+}
+
+void release_left_open() {
+    for (kay_file f : g_files) kay_sys_default.close_file(f);
+    g_files.clear();
+    for (const auto& [view, size] : g_views) kay_sys_default.unmap_view(view, size);
+    g_views.clear();
+}
+
 int remove_one(const char* path, const struct stat*, int, struct FTW*) {
     chmod(path, 0700);
     return remove(path);
@@ -63,6 +105,11 @@ void init() {
     atexit([] { remove_tree(g_root); });
     kay_fuzz::install_exit_hook();
     kay_sys.write_file = capped_write;
+    kay_sys.open_read = tracked_open_read;
+    kay_sys.open_write = tracked_open_write;
+    kay_sys.close_file = tracked_close_file;
+    kay_sys.map_file = tracked_map_file;
+    kay_sys.unmap_view = tracked_unmap_view;
 }
 
 // Names directly under the root other than `own`.
@@ -104,6 +151,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     buf_copy(g_target_dir, KAY_PATH_CAPACITY, dir.c_str());
     g_first_entry_path[0] = 0;
     g_written = 0;
+    bool exited = false;
     try {
         setup(input, input_size);
         for (;;) {
@@ -113,8 +161,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
     } catch (const kay_fuzz::exit_request& e) {
         if (e.code != 2 && e.code != 3) kay_fuzz::finding();
+        exited = true;
     }
     teardown();
+    // Nothing stays open after an input that ran to its end.
+    if (!g_files.empty() || !g_views.empty()) {
+        if (!exited) kay_fuzz::finding();
+        release_left_open();
+    }
     // Every entry lands inside the target directory.
     if (root_has_strangers(own)) kay_fuzz::finding();
     remove_tree(dir);
