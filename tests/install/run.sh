@@ -54,9 +54,10 @@ if [ "${KAY_REQUIRE_WIN32:-0}" = 1 ] || command -v i686-w64-mingw32-g++-posix >/
     mkdir "$work/runw"
     cp "$work/win32/hello-launcher.exe" "$work/runw/"
     set +e
-    out=$(cd "$work/runw" && WINEPREFIX="${KAY_WINEPREFIX:-$build/wineprefix}" WINEDEBUG=-all \
-          wine hello-launcher.exe one two | tr -d '\r')
+    (cd "$work/runw" && WINEPREFIX="${KAY_WINEPREFIX:-$build/wineprefix}" WINEDEBUG=-all \
+          wine hello-launcher.exe one two >"$work/win.out")
     code=$?
+    out=$(tr -d '\r' <"$work/win.out")
     set -e
     winpath=$(echo "Z:$work/runw" | tr / '\\')
     check_run win32 "$(echo "$winpath" | sed 's/\\/\\\\/g')" "$out" "$code"
