@@ -1,5 +1,5 @@
-// What a launcher build adds to the core, for the unit tests: build-time
-// constants and an (empty) attached payload.
+// What a launcher build adds to the core, for the unit tests and the fuzz
+// targets: build-time constants and an (empty) attached payload.
 #include <cstdint>
 
 #include "pathspec/config.h"
