@@ -1,6 +1,5 @@
 #include "child/run_child.h"
 
-#include <cstdlib>
 
 #include "bootstrap/report.h"
 #include "child/child_handle.h"
@@ -21,7 +20,7 @@ std::uint32_t run_child(const kchar* argv0) {
     // Without an argument vector the child cannot be started.
     if (args == nullptr || count < 1) {
         system_error(MSG_LAUNCH, kay_sys.last_error());
-        std::exit(2);
+        kay_exit(2);
     }
     g_command_line[0] = 0;
     if (g_own_path[0] == 0) {
@@ -40,7 +39,7 @@ std::uint32_t run_child(const kchar* argv0) {
     kay_process process = 0;
     if (!kay_sys.start_process(g_first_entry_path, g_command_line, args, &process)) {
         system_error(MSG_LAUNCH, kay_sys.last_error());
-        std::exit(2);
+        kay_exit(2);
     }
     if (process == 0) return 0;
     child_handle_publish(process);
