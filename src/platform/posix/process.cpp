@@ -169,9 +169,15 @@ bool exit_code(kay_process process, std::uint32_t* code) {
     return true;
 }
 
+// Kills the child and returns once it has ended (it is reaped at close), so
+// a launcher that ends right after never leaves its child running.
 void terminate_process(kay_process process, std::uint32_t code) {
     (void)code;
-    kill(static_cast<pid_t>(process), SIGKILL);
+    pid_t pid = static_cast<pid_t>(process);
+    if (kill(pid, SIGKILL) != 0) return;
+    siginfo_t info;
+    while (waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOWAIT) != 0 && errno == EINTR) {
+    }
 }
 
 void close_process(kay_process process) {
