@@ -7,7 +7,7 @@ JOBS ?= $(shell nproc)
 WINEPREFIX_DIR := $(CURDIR)/build/wineprefix
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
-.PHONY: all deps native win32 demo demo-win32 test test-native wine-prefix bench clean
+.PHONY: all deps native win32 asan demo demo-win32 test test-native test-asan wine-prefix bench clean
 
 all: native
 
@@ -30,6 +30,15 @@ win32: native
 	cmake --preset win32
 	cmake --build --preset win32 -j $(JOBS)
 
+# The native tests again, under AddressSanitizer and UndefinedBehaviorSanitizer
+# (the launcher keeps its heap copies until it ends, so leaks are not checked).
+asan: deps
+	cmake --preset asan
+	cmake --build --preset asan -j $(JOBS)
+
+test-asan: asan
+	ctest --preset asan -j $(JOBS)
+
 demo: native
 	@echo "== build/native/kay-launcher carries the demo application; running it:"
 	cd build && ./native/kay-launcher "first argument" second "with \"quotes\""
@@ -49,6 +58,7 @@ wine-prefix: deps
 test: win32 wine-prefix
 	KAY_REQUIRE_WIN32=1 KAY_WINEPREFIX=$(WINEPREFIX_DIR) ctest --preset native -j $(JOBS); \
 	  rc=$$?; WINEPREFIX=$(WINEPREFIX_DIR) wineserver -k >/dev/null 2>&1; exit $$rc
+	$(MAKE) test-asan
 
 test-native: native
 	ctest --preset native -j $(JOBS)
