@@ -51,7 +51,8 @@ demo-win32: win32 wine-prefix
 wine-prefix: deps
 	rm -rf $(WINEPREFIX_DIR)
 	mkdir -p build
-	WINEPREFIX=$(WINEPREFIX_DIR) WINEDEBUG=-all wineboot -i >/dev/null 2>&1 </dev/null
+	WINEPREFIX=$(WINEPREFIX_DIR) WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" \
+	  wineboot -i >/dev/null 2>&1 </dev/null
 	WINEPREFIX=$(WINEPREFIX_DIR) wineserver -w
 	WINEPREFIX=$(WINEPREFIX_DIR) wineserver -p >/dev/null 2>&1 </dev/null
 
