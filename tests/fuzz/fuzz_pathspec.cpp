@@ -1,7 +1,7 @@
 // The path expander over arbitrary specifications, with the folders, the
 // own path, the clocks and the environment made up from the input.
 //
-// Input: 24 bytes of settings, then the specification, then (each after a
+// Input: 24 bytes of settings, then the target spec text, then (each after a
 // NUL) values for KOLVEX_ONEFILE_PARENT, _RANDOM, _TIME_US and _START;
 // a value that is absent leaves its variable unset.
 //

@@ -63,7 +63,7 @@ TEST_P(Handover, ChildSeesLauncherIdFolderAndArgv0AndNoInheritedValues) {
     EXPECT_EQ(probe.args[0], p.path(exe));
     EXPECT_EQ(probe.args[1], "x y");
 
-    // The specification uses no generated value, so none reaches the child.
+    // The target spec uses no generated value, so none reaches the child.
     EXPECT_EQ(probe.env["KOLVEX_ONEFILE_START"], std::nullopt);
     EXPECT_EQ(probe.env["KOLVEX_ONEFILE_TIME_US"], std::nullopt);
     EXPECT_EQ(probe.env["KOLVEX_ONEFILE_RANDOM"], std::nullopt);

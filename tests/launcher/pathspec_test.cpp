@@ -73,7 +73,7 @@ TEST_P(PathSpec, TokensInAnyCaseRestartedAndUnclosed) {
 
 TEST_P(PathSpec, ProgramBaseDropsOnlyAnExeExtension) {
     const Platform& p = GetParam();
-    // Launcher "tool" with the specification {PROGRAM_BASE}.d/{PID}.
+    // Launcher "tool" with the target spec {PROGRAM_BASE}.d/{PID}.
     for (auto [name, folder] : {std::pair<std::string, std::string>{"tool.EXE", "tool.d"},
                                 {"tool.bin", "tool.bin.d"},
                                 {"tool", "tool.d"}}) {
