@@ -11,16 +11,8 @@ static bool needs_quotes(const kchar* s) {
     return false;
 }
 
-// Appends one unit at a known end of the line, so that quoting a long
-// argument does not search for the end again for every unit.
-static void put(kchar* line, std::uint32_t capacity, std::uint32_t* len, kchar c) {
-    if (*len + 1 >= capacity) kay_abort();
-    line[(*len)++] = c;
-    line[*len] = 0;
-}
-
 static void put_backslashes(kchar* line, std::uint32_t capacity, std::uint32_t* len, std::uint32_t n) {
-    while (n-- > 0) put(line, capacity, len, '\\');
+    while (n-- > 0) buf_put(line, capacity, len, '\\');
 }
 
 void append_argument_to(kchar* line, std::uint32_t capacity, const kchar* argument) {
@@ -29,7 +21,7 @@ void append_argument_to(kchar* line, std::uint32_t capacity, const kchar* argume
         return;
     }
     std::uint32_t len = kay_strlen(line);
-    put(line, capacity, &len, '"');
+    buf_put(line, capacity, &len, '"');
     const kchar* p = argument;
     while (*p != 0) {
         std::uint32_t run = 0;
@@ -47,10 +39,10 @@ void append_argument_to(kchar* line, std::uint32_t capacity, const kchar* argume
         } else {
             put_backslashes(line, capacity, &len, run);
         }
-        put(line, capacity, &len, *p);
+        buf_put(line, capacity, &len, *p);
         p++;
     }
-    put(line, capacity, &len, '"');
+    buf_put(line, capacity, &len, '"');
 }
 
 void append_argument(const kchar* argument) {

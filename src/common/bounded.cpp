@@ -40,6 +40,12 @@ void buf_append_char(kchar* dst, std::uint32_t capacity, kchar c) {
     dst[len + 1] = 0;
 }
 
+void buf_put(kchar* dst, std::uint32_t capacity, std::uint32_t* len, kchar c) {
+    if (*len + 1 >= capacity) kay_abort();
+    dst[(*len)++] = c;
+    dst[*len] = 0;
+}
+
 void widen(kchar* dst, std::uint32_t capacity, const char* narrow) {
     if (capacity == 0) kay_abort();
     dst[0] = 0;

@@ -18,6 +18,9 @@ int kay_strcmp(const kchar* a, const kchar* b);
 void buf_copy(kchar* dst, std::uint32_t capacity, const kchar* src);
 void buf_append(kchar* dst, std::uint32_t capacity, const kchar* src);
 void buf_append_char(kchar* dst, std::uint32_t capacity, kchar c);
+// Appends one unit at a known end `*len` of `dst` and advances it, for loops
+// that append many units without searching for the end each time.
+void buf_put(kchar* dst, std::uint32_t capacity, std::uint32_t* len, kchar c);
 
 // Narrow ASCII text (variable names, formatted numbers) to native text, one
 // character at a time; a character that does not convert to exactly one

@@ -37,8 +37,9 @@ bool entry_name_is_safe(const std::uint16_t* name) {
 }
 
 void append_entry_name(kchar* dst, std::uint32_t capacity, const std::uint16_t* name) {
+    std::uint32_t len = kay_strlen(dst);
 #if KAY_WINDOWS
-    for (; *name != 0; name++) buf_append_char(dst, capacity, static_cast<kchar>(*name));
+    for (; *name != 0; name++) buf_put(dst, capacity, &len, static_cast<kchar>(*name));
 #else
     for (; *name != 0; name++) {
         std::uint32_t c = *name;
@@ -52,19 +53,19 @@ void append_entry_name(kchar* dst, std::uint32_t capacity, const std::uint16_t* 
         }
         if (c == '\\') c = '/';
         if (c < 0x80) {
-            buf_append_char(dst, capacity, static_cast<char>(c));
+            buf_put(dst, capacity, &len, static_cast<char>(c));
         } else if (c < 0x800) {
-            buf_append_char(dst, capacity, static_cast<char>(0xC0 | (c >> 6)));
-            buf_append_char(dst, capacity, static_cast<char>(0x80 | (c & 0x3F)));
+            buf_put(dst, capacity, &len, static_cast<char>(0xC0 | (c >> 6)));
+            buf_put(dst, capacity, &len, static_cast<char>(0x80 | (c & 0x3F)));
         } else if (c < 0x10000) {
-            buf_append_char(dst, capacity, static_cast<char>(0xE0 | (c >> 12)));
-            buf_append_char(dst, capacity, static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-            buf_append_char(dst, capacity, static_cast<char>(0x80 | (c & 0x3F)));
+            buf_put(dst, capacity, &len, static_cast<char>(0xE0 | (c >> 12)));
+            buf_put(dst, capacity, &len, static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+            buf_put(dst, capacity, &len, static_cast<char>(0x80 | (c & 0x3F)));
         } else {
-            buf_append_char(dst, capacity, static_cast<char>(0xF0 | (c >> 18)));
-            buf_append_char(dst, capacity, static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
-            buf_append_char(dst, capacity, static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-            buf_append_char(dst, capacity, static_cast<char>(0x80 | (c & 0x3F)));
+            buf_put(dst, capacity, &len, static_cast<char>(0xF0 | (c >> 18)));
+            buf_put(dst, capacity, &len, static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
+            buf_put(dst, capacity, &len, static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+            buf_put(dst, capacity, &len, static_cast<char>(0x80 | (c & 0x3F)));
         }
     }
 #endif
