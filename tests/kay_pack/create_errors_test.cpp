@@ -20,7 +20,7 @@ protected:
                         const std::string& main = "main") {
         std::vector<std::string> args{"create", path("app"), "--main", main, "-o", path("out/p.kay")};
         args.insert(args.end(), extra.begin(), extra.end());
-        RunResult r = kay_pack(args);
+        Result r = kay_pack(args);
         EXPECT_EQ(r.code, 1);
         EXPECT_EQ(r.err, "kay-pack: " + message + "\n");
         EXPECT_EQ(r.out, "");
@@ -29,7 +29,7 @@ protected:
 };
 
 TEST_F(CreateErrors, ApplicationDirectoryMustExistAndBeADirectory) {
-    RunResult r = kay_pack({"create", path("nothing"), "--main", "main", "-o", path("out/p.kay")});
+    Result r = kay_pack({"create", path("nothing"), "--main", "main", "-o", path("out/p.kay")});
     EXPECT_EQ(r.code, 1);
     EXPECT_EQ(r.err, "kay-pack: application directory '" + path("nothing") + "': No such file or directory\n");
     r = kay_pack({"create", path("app/main"), "--main", "main", "-o", path("out/p.kay")});
@@ -100,7 +100,7 @@ TEST_F(CreateErrors, NamesTheLauncherCannotTakeAreRefused) {
     std::string deep;
     for (int i = 0; i < 5; i++) deep += std::string(200, static_cast<char>('a' + i)) + "/";
     write_file(path("app/" + deep + "ok"), "x");
-    RunResult ok = kay_pack({"create", path("app"), "--main", "main", "-o", path("out/p.kay"), "-q"});
+    Result ok = kay_pack({"create", path("app"), "--main", "main", "-o", path("out/p.kay"), "-q"});
     EXPECT_EQ(ok.code, 0) << ok.err;
     unlink(path("out/p.kay").c_str());
     std::string long_name = deep + std::string(20, 'z');
@@ -112,16 +112,17 @@ TEST_F(CreateErrors, UnreadableFileLeavesNoOutputAndKeepsAnOldOne) {
     write_file(path("out/p.kay"), "old payload");
     write_file(path("app/secret"), "s");
     chmod(path("app/secret").c_str(), 0);
-    std::vector<std::string> argv;
+    std::string program = KAY_PACK_PATH;
+    std::vector<std::string> args{"create", path("app"), "--main", "main", "-o", path("out/p.kay")};
     if (geteuid() == 0) {
         // root reads anything: run as an unprivileged user that can write out/.
         for (const char* p : {"", "/app", "/app/sub"}) chmod(path(p).c_str(), 0755);
         chmod(path("out").c_str(), 0777);
         chmod(path("out/p.kay").c_str(), 0666);
-        argv = {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"};
+        args.insert(args.begin(), {"--reuid=65534", "--regid=65534", "--clear-groups", program});
+        program = "setpriv";
     }
-    argv.insert(argv.end(), {KAY_PACK_PATH, "create", path("app"), "--main", "main", "-o", path("out/p.kay")});
-    RunResult r = run(argv);
+    Result r = run(native(), program, {.args = args});
     EXPECT_EQ(r.code, 1);
     EXPECT_EQ(r.err, "kay-pack: cannot open '" + path("app/secret") + "': Permission denied\n");
     EXPECT_EQ(read_file(path("out/p.kay")), "old payload");
@@ -129,7 +130,7 @@ TEST_F(CreateErrors, UnreadableFileLeavesNoOutputAndKeepsAnOldOne) {
 }
 
 TEST_F(CreateErrors, OutputInAMissingDirectoryOrOnADirectory) {
-    RunResult r = kay_pack({"create", path("app"), "--main", "main", "-o", path("none/p.kay")});
+    Result r = kay_pack({"create", path("app"), "--main", "main", "-o", path("none/p.kay")});
     EXPECT_EQ(r.code, 1);
     EXPECT_EQ(r.err, "kay-pack: cannot create '" + path("none/p.kay") + "': No such file or directory\n");
     EXPECT_FALSE(exists(path("none")));
@@ -160,23 +161,10 @@ TEST_F(CreateErrors, BadCommandLinesExitWithTwo) {
         {{"extract", out}, "missing DIR"},
     };
     for (const auto& [args, message] : cases) {
-        RunResult r = kay_pack(args);
+        Result r = kay_pack(args);
         EXPECT_EQ(r.code, 2) << message;
         EXPECT_EQ(r.err, "kay-pack: " + message + " (see kay-pack --help)\n");
     }
     EXPECT_EQ(kay_pack({}).code, 2);
     EXPECT_EQ(list_dir(path("out")), std::vector<std::string>{});
-}
-
-TEST_F(CreateErrors, EveryCommandHasHelp) {
-    for (const char* command : {"create", "list", "verify", "extract"}) {
-        RunResult r = kay_pack({command, "--help"});
-        EXPECT_EQ(r.code, 0);
-        EXPECT_EQ(r.out.rfind(std::string("usage: kay-pack ") + command + " ", 0), 0u) << r.out;
-        EXPECT_EQ(r.err, "");
-    }
-    RunResult r = kay_pack({"--help"});
-    EXPECT_EQ(r.code, 0);
-    for (const char* command : {"create", "list", "verify", "extract"})
-        EXPECT_NE(r.out.find(std::string("  ") + command + " "), std::string::npos);
 }

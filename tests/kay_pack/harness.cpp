@@ -1,83 +1,22 @@
 #include "harness.h"
 
-#include <cerrno>
-#include <cstdlib>
-#include <fcntl.h>
-#include <filesystem>
-#include <fstream>
-#include <sstream>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 #include <zlib.h>
 
-namespace fs = std::filesystem;
-
-RunResult run(const std::vector<std::string>& argv) {
-    char out_name[] = "/tmp/kay_pack_test_out_XXXXXX";
-    char err_name[] = "/tmp/kay_pack_test_err_XXXXXX";
-    int out_fd = mkstemp(out_name);
-    int err_fd = mkstemp(err_name);
-    pid_t pid = fork();
-    if (pid == 0) {
-        int null_fd = open("/dev/null", O_RDONLY);
-        dup2(null_fd, 0);
-        dup2(out_fd, 1);
-        dup2(err_fd, 2);
-        std::vector<char*> args;
-        for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-        args.push_back(nullptr);
-        execvp(args[0], args.data());
-        _exit(127);
-    }
-    int status = 0;
-    waitpid(pid, &status, 0);
-    close(out_fd);
-    close(err_fd);
-    RunResult result;
-    result.code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    result.out = read_file(out_name);
-    result.err = read_file(err_name);
-    unlink(out_name);
-    unlink(err_name);
-    return result;
+Result kay_pack(const std::vector<std::string>& args, RunOptions options) {
+    options.args.insert(options.args.begin(), args.begin(), args.end());
+    // kay-pack build compiles a launcher, which takes minutes on a busy machine.
+    options.timeout_ms = 550000;
+    return run(native(), KAY_PACK_PATH, options);
 }
 
-RunResult kay_pack(const std::vector<std::string>& args) {
-    std::vector<std::string> argv{KAY_PACK_PATH};
-    argv.insert(argv.end(), args.begin(), args.end());
-    return run(argv);
-}
-
-std::string read_file(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-void write_file(const std::string& path, const std::string& content) {
-    fs::create_directories(fs::path(path).parent_path());
-    std::ofstream(path, std::ios::binary) << content;
-}
-
-bool exists(const std::string& path) {
-    struct stat st;
-    return lstat(path.c_str(), &st) == 0;
-}
-
-std::map<std::string, std::string> snapshot(const std::string& root) {
-    std::map<std::string, std::string> files;
-    for (const auto& e : fs::recursive_directory_iterator(root))
-        if (e.is_regular_file()) files[fs::relative(e.path(), root).string()] = read_file(e.path().string());
-    return files;
-}
-
-std::vector<std::string> list_dir(const std::string& dir) {
-    std::vector<std::string> names;
-    for (const auto& e : fs::recursive_directory_iterator(dir)) names.push_back(fs::relative(e.path(), dir).string());
-    std::sort(names.begin(), names.end());
-    return names;
+// What the zstd command-line tool run with `args` makes of `in`.
+static std::string zstd(std::vector<std::string> args, const std::string& in) {
+    Scratch tmp;
+    write_file(tmp / "in", in);
+    args.insert(args.end(), {"-q", "-f", tmp / "in", "-o", tmp / "out"});
+    Result r = run(native(), ZSTD_CLI_PATH, {.args = args});
+    EXPECT_EQ(r.code, 0) << r.err;
+    return read_file(tmp / "out");
 }
 
 static std::uint64_t le(const std::string& s, std::size_t at, int bytes) {
@@ -99,16 +38,7 @@ std::string frame_of(const std::string& payload) {
 }
 
 std::vector<Entry> decode_payload(const std::string& payload) {
-    char frame_name[] = "/tmp/kay_pack_test_frame_XXXXXX";
-    close(mkstemp(frame_name));
-    write_file(frame_name, frame_of(payload));
-    std::string decoded_name = std::string(frame_name) + ".out";
-    RunResult r = run({ZSTD_CLI_PATH, "-q", "-d", "--long=27", "-f", frame_name, "-o", decoded_name});
-    EXPECT_EQ(r.code, 0) << r.err;
-    std::string s = read_file(decoded_name);
-    unlink(frame_name);
-    unlink(decoded_name.c_str());
-
+    std::string s = zstd({"-d", "--long=27"}, frame_of(payload));
     std::vector<Entry> entries;
     std::size_t pos = 0;
     for (;;) {
@@ -141,19 +71,10 @@ std::string entry_bytes(const std::u16string& name, const std::string& content, 
 }
 
 std::string make_payload(const std::string& stream, const std::vector<std::string>& zstd_args) {
-    char name[] = "/tmp/kay_pack_test_stream_XXXXXX";
-    close(mkstemp(name));
-    write_file(name, stream);
-    std::string zst = std::string(name) + ".zst";
-    std::vector<std::string> argv{ZSTD_CLI_PATH, "-q", "-f", "--no-check"};
-    argv.insert(argv.end(), zstd_args.begin(), zstd_args.end());
-    argv.insert(argv.end(), {name, "-o", zst});
-    RunResult r = run(argv);
-    EXPECT_EQ(r.code, 0) << r.err;
-    std::string payload = "KAY" + read_file(zst) + std::string(2, '\0');
+    std::vector<std::string> args{"--no-check"};
+    args.insert(args.end(), zstd_args.begin(), zstd_args.end());
+    std::string payload = "KAY" + zstd(args, stream) + std::string(2, '\0');
     put_le(payload, payload.size(), 8);
-    unlink(name);
-    unlink(zst.c_str());
     return payload;
 }
 
@@ -182,32 +103,3 @@ std::string utf8(const std::u16string& text) {
     return out;
 }
 
-std::u16string utf16(const std::string& text) {
-    std::u16string out;
-    for (std::size_t i = 0; i < text.size();) {
-        unsigned char b = static_cast<unsigned char>(text[i]);
-        int extra = b < 0x80 ? 0 : b < 0xE0 ? 1 : b < 0xF0 ? 2 : 3;
-        std::uint32_t c = extra == 0 ? b : b & (0x3F >> extra);
-        for (int k = 1; k <= extra; k++) c = (c << 6) | (static_cast<unsigned char>(text[i + k]) & 0x3F);
-        i += extra + 1;
-        if (c >= 0x10000) {
-            out += static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10));
-            out += static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF));
-        } else {
-            out += static_cast<char16_t>(c);
-        }
-    }
-    return out;
-}
-
-void KayPackTest::SetUp() {
-    char name[] = "/tmp/kay_pack_test_XXXXXX";
-    ASSERT_NE(mkdtemp(name), nullptr);
-    dir = name;
-}
-
-void KayPackTest::TearDown() {
-    std::error_code ec;
-    fs::permissions(dir, fs::perms::owner_all, fs::perm_options::add, ec);
-    fs::remove_all(dir, ec);
-}

@@ -1,6 +1,7 @@
-// What a launcher hands its child through the environment: its own process
-// id, its own folder, its argv[0] as started, and the generated values that
-// named its target directory, never values inherited from its parent.
+// What a launcher hands its child: its own process id, its own folder, its
+// argv[0] as started, its current directory, its full path as the first
+// argument, and the generated values that named its target directory,
+// never values inherited from its parent.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -31,37 +32,39 @@ const std::map<std::string, std::optional<std::string>> INHERITED = {
 TEST_P(Handover, ChildSeesLauncherIdFolderAndArgv0AndNoInheritedValues) {
     const Platform& p = GetParam();
     Scratch dir;
-    std::string exe = stage(p, "t_basic", dir.path());
-    // Started by a relative path from its own folder. Wine turns a path it
+    make_dirs(dir / "app");
+    make_dirs(dir / "work");
+    std::string exe = stage(p, "t_basic", dir / "app");
+    // Started by a relative path from another folder. Wine turns a path it
     // is given into the full one, so there the launcher is started by the
     // Windows shell, which passes the name as typed.
-    RunOptions options{.args = {"x y"}, .env = INHERITED, .cwd = dir.path()};
-    std::string program = "./t_basic", argv0 = "./t_basic";
+    RunOptions options{.args = {"x y"}, .env = INHERITED, .cwd = dir / "work"};
+    std::string program = "../app/t_basic", argv0 = program;
     if (p.windows) {
         program = "cmd";
-        argv0 = ".\\t_basic";
+        argv0 = "..\\app\\t_basic";
         options.args = {"/c", argv0, "x y"};
     }
     Result r = run(p, program, options);
     ASSERT_EQ(r.code, 0) << r.err;
     ProbeReport probe = parse_probe(r.out);
 
-    // The child's parent is the launcher.
+    // The child's parent is the launcher; it starts in the launcher's
+    // current directory.
     ASSERT_TRUE(probe.env["KOLVEX_ONEFILE_PARENT"].has_value());
     EXPECT_TRUE(all_digits(*probe.env["KOLVEX_ONEFILE_PARENT"])) << *probe.env["KOLVEX_ONEFILE_PARENT"];
     EXPECT_EQ(probe.env["KOLVEX_ONEFILE_PARENT"], probe.fields["ppid"]);
     EXPECT_NE(probe.fields["ppid"], "0");
+    EXPECT_EQ(probe.fields["cwd"], p.path(dir / "work"));
 
     // Where the launcher lies, not where it unpacked.
-    EXPECT_EQ(probe.env["KOLVEX_ONEFILE_DIRECTORY"], p.path(dir.path()));
-    EXPECT_EQ(probe.fields["self"], p.path(dir / "unpacked/" + p.exe("probe")));
+    EXPECT_EQ(probe.env["KOLVEX_ONEFILE_DIRECTORY"], p.path(dir / "app"));
+    EXPECT_EQ(probe.fields["self"], p.path(dir / "app/unpacked/" + p.exe("probe")));
 
     // argv[0] as started, while the child's own first argument is the
     // launcher's full path.
     EXPECT_EQ(probe.env["KOLVEX_ORIGINAL_ARGV0"], argv0);
-    ASSERT_EQ(probe.args.size(), 2u);
-    EXPECT_EQ(probe.args[0], p.path(exe));
-    EXPECT_EQ(probe.args[1], "x y");
+    EXPECT_EQ(probe.args, (std::vector<std::string>{p.path(exe), "x y"}));
 
     // The target spec uses no generated value, so none reaches the child.
     EXPECT_EQ(probe.env["KOLVEX_ONEFILE_START"], std::nullopt);
@@ -115,7 +118,6 @@ TEST_P(Handover, GeneratedValuesThatNamedTheTargetAreHandedOn) {
     EXPECT_NE(words[0], words[1]);
 }
 
-INSTANTIATE_TEST_SUITE_P(Launchers, Handover, ::testing::ValuesIn(platforms()),
-                         [](const auto& info) { return info.param.name(); });
+INSTANTIATE_TEST_SUITE_P(Launchers, Handover, ::testing::ValuesIn(platforms()), platform_name);
 
 }  // namespace

@@ -107,5 +107,4 @@ static std::vector<Platform> windows_only() {
 }
 
 GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(WindowsExecutable);
-INSTANTIATE_TEST_SUITE_P(Launchers, WindowsExecutable, ::testing::ValuesIn(windows_only()),
-                         [](const auto& info) { return info.param.name(); });
+INSTANTIATE_TEST_SUITE_P(Launchers, WindowsExecutable, ::testing::ValuesIn(windows_only()), platform_name);

@@ -1,30 +1,25 @@
-#include "harness.h"
+// The tests run on Linux; Windows programs are run from there under Wine.
+#ifndef _WIN32
+#include "process.h"
 
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <sstream>
 #include <stdexcept>
 
 extern char** environ;
 
-namespace fs = std::filesystem;
-
 namespace kay_test {
-
-std::string Platform::launcher(const std::string& base) const {
-    return build_dir + "/tests/" + exe(base);
-}
 
 std::string Platform::path(const std::string& host_path) const {
     if (!windows) return host_path;
@@ -36,12 +31,11 @@ std::string Platform::path(const std::string& host_path) const {
 }
 
 std::vector<Platform> platforms() {
-    std::vector<Platform> out;
-    out.push_back({false, KAY_NATIVE_BUILD_DIR});
+    std::vector<Platform> out{{false, KAY_NATIVE_BUILD_DIR}};
     const char* win = std::getenv("KAY_WIN32_BUILD");
     std::string dir = win != nullptr ? win : KAY_WIN32_BUILD_DIR;
     const char* require = std::getenv("KAY_REQUIRE_WIN32");
-    if (fs::exists(dir + "/tests/t_basic.exe") || (require != nullptr && std::string(require) == "1")) {
+    if (std::filesystem::exists(dir + "/tests/t_basic.exe") || (require != nullptr && std::string(require) == "1")) {
         out.push_back({true, dir});
     }
     return out;
@@ -49,15 +43,14 @@ std::vector<Platform> platforms() {
 
 std::string wine_prefix() {
     const char* p = std::getenv("KAY_WINEPREFIX");
-    if (p != nullptr) return p;
-    return std::string(KAY_NATIVE_BUILD_DIR) + "/wineprefix";
+    return p != nullptr ? p : std::string(KAY_NATIVE_BUILD_DIR) + "/wineprefix";
 }
 
 Running start(const Platform& p, const std::string& program, const RunOptions& options) {
     std::vector<std::string> argv;
     if (p.windows) argv.push_back("wine");
     argv.push_back(program);
-    for (const auto& a : options.args) argv.push_back(a);
+    argv.insert(argv.end(), options.args.begin(), options.args.end());
 
     std::map<std::string, std::string> env;
     for (char** e = environ; *e != nullptr; e++) {
@@ -111,10 +104,9 @@ Running start(const Platform& p, const std::string& program, const RunOptions& o
     return Running{pid, out_pipe[0], err_pipe[0], options.timeout_ms};
 }
 
-// Reads both streams until the process has ended and its streams are
-// drained. Programs it left behind (Wine's server, a child still running)
-// may hold the pipes open, so the end of the process, not the end of the
-// streams, ends the reading.
+// Programs it left behind (Wine's server, a child still running) may hold
+// the pipes open, so the end of the process, not the end of the streams,
+// ends the reading.
 Result finish(Running& r) {
     Result result;
     auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(r.timeout_ms);
@@ -157,8 +149,7 @@ Result finish(Running& r) {
             }
         }
         if (!ended) {
-            pid_t w = waitpid(r.pid, &status, WNOHANG);
-            if (w == r.pid) {
+            if (waitpid(r.pid, &status, WNOHANG) == r.pid) {
                 ended = true;
                 ended_at = std::chrono::steady_clock::now();
             }
@@ -183,70 +174,7 @@ Result run(const Platform& p, const std::string& program, const RunOptions& opti
     return finish(r);
 }
 
-Scratch::Scratch() {
-    std::string base = (fs::temp_directory_path() / "kay-test-XXXXXX").string();
-    std::vector<char> buf(base.begin(), base.end());
-    buf.push_back(0);
-    if (mkdtemp(buf.data()) == nullptr) throw std::runtime_error("mkdtemp");
-    path_ = buf.data();
-}
-
-Scratch::~Scratch() { remove_tree(path_); }
-
-std::string stage(const Platform& p, const std::string& launcher, const std::string& dir,
-                  const std::string& as_name) {
-    std::string target = dir + "/" + (as_name.empty() ? p.exe(launcher) : as_name);
-    fs::copy_file(p.launcher(launcher), target, fs::copy_options::overwrite_existing);
-    return target;
-}
-
-std::string read_file(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) throw std::runtime_error("cannot read " + path);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
-
-void write_file(const std::string& path, const std::string& data) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << data;
-}
-
-bool exists(const std::string& path) {
-    struct stat st;
-    return lstat(path.c_str(), &st) == 0;
-}
-
-void make_dirs(const std::string& path) { fs::create_directories(path); }
-
-void remove_tree(const std::string& path) {
-    std::error_code ec;
-    // Make everything writable first, so read-only test directories go too.
-    for (auto it = fs::recursive_directory_iterator(path, ec); !ec && it != fs::recursive_directory_iterator();
-         it.increment(ec)) {
-        fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ec);
-    }
-    fs::remove_all(path, ec);
-}
-
-std::map<std::string, FileState> snapshot(const std::string& dir) {
-    std::map<std::string, FileState> out;
-    if (!fs::exists(dir)) return out;
-    for (const auto& e : fs::recursive_directory_iterator(dir)) {
-        struct stat st;
-        if (lstat(e.path().c_str(), &st) != 0) continue;
-        FileState s;
-        s.directory = S_ISDIR(st.st_mode);
-        s.inode = st.st_ino;
-        s.mtime_ns = static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
-        if (!s.directory) s.content = read_file(e.path());
-        out[fs::relative(e.path(), dir).string()] = s;
-    }
-    return out;
-}
-
-std::string unhex(const std::string& hex) {
+static std::string unhex(const std::string& hex) {
     std::string out;
     for (size_t i = 0; i + 1 < hex.size(); i += 2) {
         out += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
@@ -278,3 +206,4 @@ ProbeReport parse_probe(const std::string& text) {
 }
 
 }  // namespace kay_test
+#endif
