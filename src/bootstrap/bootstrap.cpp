@@ -37,7 +37,7 @@ std::uint32_t kay_main(int argc, kchar** argv) {
     // the other, so none rewrites a file under another one's running child.
     // The lock is taken at the first entry (an empty stream touches nothing)
     // and held until the last entry is complete; without it, go on unlocked.
-    kay_lock lock = 0;
+    kay_lock lock{};
     bool lock_tried = false;
     for (;;) {
         read_name(g_entry_name);
@@ -48,7 +48,7 @@ std::uint32_t kay_main(int argc, kchar** argv) {
         }
         unpack_entry();
     }
-    if (lock != 0) kay_sys.unlock_target(lock);
+    if (lock.valid()) kay_sys.unlock_target(lock);
     teardown();
 
     return run_child(argv[0]);

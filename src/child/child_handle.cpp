@@ -2,7 +2,7 @@
 
 #include <atomic>
 
-static std::atomic<kay_process> g_child{0};
+static std::atomic<kay_process> g_child{};
 static std::atomic<int> g_references{0};
 
 void child_handle_publish(kay_process process) {
@@ -15,12 +15,12 @@ kay_process child_handle_acquire(void) {
     while (references > 0) {
         if (g_references.compare_exchange_weak(references, references + 1)) return g_child.load();
     }
-    return 0;
+    return kay_process{};
 }
 
 void child_handle_release(kay_process process) {
     if (g_references.fetch_sub(1) == 1) {
-        g_child.store(0);
+        g_child.store(kay_process{});
         kay_sys.close_process(process);
     }
 }

@@ -7,7 +7,7 @@
 
 // Main thread: makes a started child visible to the handler (one reference).
 void child_handle_publish(kay_process process);
-// Takes a reference to the current child; 0 when there is none.
+// Takes a reference to the current child; an invalid handle when there is none.
 kay_process child_handle_acquire(void);
 // Drops a reference taken by publish or acquire; the last one closes.
 void child_handle_release(kay_process process);

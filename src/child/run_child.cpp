@@ -36,12 +36,12 @@ std::uint32_t run_child(const kchar* argv0) {
     }
 #endif
 
-    kay_process process = 0;
+    kay_process process{};
     if (!kay_sys.start_process(g_first_entry_path, g_command_line, args, &process)) {
         system_error(MSG_LAUNCH, kay_sys.last_error());
         kay_exit(2);
     }
-    if (process == 0) return 0;
+    if (!process.valid()) return 0;
     child_handle_publish(process);
     kay_sys.wait_process(process, KAY_WAIT_INFINITE);
     std::uint32_t code = 0;
@@ -58,7 +58,7 @@ int console_control_handler(std::uint32_t event) {
     case KAY_CTRL_LOGOFF:
     case KAY_CTRL_SHUTDOWN: {
         kay_process process = child_handle_acquire();
-        if (process == 0) break;
+        if (!process.valid()) break;
         kay_sys.forward_event(process, event);
         if (kay_sys.wait_process(process, GRACE_MS) != KAY_WAIT_DONE) {
             kay_sys.terminate_process(process, 0);

@@ -39,14 +39,14 @@ static kchar* duplicate(const kchar* s) {
 
 std::uint32_t file_crc(const kchar* path) {
     kay_file file = kay_sys.open_read(path);
-    if (file == 0) return 0;
+    if (!file.valid()) return 0;
     std::uint32_t size = kay_sys.file_size(file);
     if (size == INVALID_FILE_SIZE) {
         kay_sys.close_file(file);
         return 0;
     }
     kay_mapping mapping = kay_sys.map_file(file, size);
-    if (mapping == 0) {
+    if (!mapping.valid()) {
         kay_sys.close_file(file);
         return 0;
     }
@@ -131,7 +131,7 @@ void unpack_entry(void) {
 
     ensure_parent_directory(g_entry_path);
     kay_file file = kay_sys.open_write(g_entry_path);
-    if (file == 0) {
+    if (!file.valid()) {
         std::fprintf(stderr, "Error, failed to open '" KAY_PRI_S "' for writing.\n", g_entry_path);
         kay_exit(2);
     }

@@ -6,6 +6,7 @@
 // calls; tests may replace single entries to make chosen calls fail.
 #pragma once
 
+#include <compare>
 #include <cstddef>
 #include <cstdint>
 
@@ -25,11 +26,19 @@ typedef char kchar;
 #define KAY_SEP_STR "/"
 #endif
 
-// Opaque handles; 0 is "none" (the backends map their own invalid values).
-typedef std::intptr_t kay_file;     // open file
-typedef std::intptr_t kay_mapping;  // file mapping object
-typedef std::intptr_t kay_process;  // child process
-typedef std::intptr_t kay_lock;     // held lock on a target directory
+// Handles, one type for each kind so that one cannot pass for another (a
+// mapping for a file, say). The value 0 is "none"; the backends map their
+// own invalid values to it.
+template <typename Kind>
+struct kay_handle {
+    std::intptr_t value = 0;
+    bool valid() const { return value != 0; }
+    friend auto operator<=>(const kay_handle&, const kay_handle&) = default;
+};
+using kay_file = kay_handle<struct kay_file_kind>;        // open file
+using kay_mapping = kay_handle<struct kay_mapping_kind>;  // file mapping object
+using kay_process = kay_handle<struct kay_process_kind>;  // child process
+using kay_lock = kay_handle<struct kay_lock_kind>;        // held lock on a target directory
 
 enum kay_folder { KAY_FOLDER_HOME, KAY_FOLDER_CACHE };
 
@@ -50,85 +59,53 @@ enum {
 
 typedef int (*kay_console_handler)(std::uint32_t event);
 
+// The table of system calls, one entry per line of syscalls.def:
+//
+// set_dll_directory_empty: drops the current directory from the library
+//   search (Windows only; no-op elsewhere).
+// get_env: as GetEnvironmentVariable: the length copied, or the size needed
+//   when `capacity` is too small, or 0 when unset/empty.
+// set_env: sets or (value == nullptr) removes a variable. Result not examined.
+// module_path: the launcher's own executable path, written into `out`
+//   (possibly cut short and unterminated when it does not fit, as
+//   GetModuleFileName does). Returns the units written, 0 on failure.
+// temp_path: the temporary folder, written into `out` when it fits (with
+//   its trailing separator). Returns its length, 0 on failure.
+// user_folder: a user folder into `out` (capacity 260). false on failure.
+// full_path: full-path conversion as GetFullPathName: length written, or the
+//   size needed when it does not fit, or 0 on failure. POSIX: the current
+//   directory joined and folded by text (kay_resolve_path in paths.h).
+// system_time: 100-nanosecond intervals since 1601-01-01 UTC.
+// open_read, open_write: an invalid handle on failure. open_write creates or
+//   truncates a file for writing; other handles may only write.
+// file_size: a 32-bit count; 0xFFFFFFFF when it cannot be taken.
+// mark_executable: POSIX: gives a file being written the program mode
+//   (0755) or the plain one (0644), umask applied. No-op on Windows.
+// write_file: writes `size` bytes; false on failure (short writes too).
+// last_error, set_last_error: the calling thread's error code (GetLastError,
+//   SetLastError / errno).
+// error_text: the system's text for an error code into a narrow buffer;
+//   returns its length, 0 when the system has none.
+// register_console_handler: the handler runs on a thread of its own.
+// command_line_args: process arguments as the system splits them (Windows:
+//   CommandLineToArgvW of GetCommandLineW; POSIX: the launcher's argv).
+//   nullptr on failure.
+// start_process: Windows: starts `program` with `command_line` (argv
+//   ignored). POSIX: spawns `program` with `argv` (command_line ignored).
+//   false on failure, with the code in last_error.
+// close_process: releases the process handle (POSIX: reaps the child).
+// forward_event: POSIX: passes a console event to the child where the
+//   system does not (SIGTERM sent to the launcher alone). No-op on Windows.
+// lock_target: serialises the unpacking of one target directory across
+//   processes: waits until no other launcher holds the lock for `dir`, then
+//   holds it. Windows: a named mutex (kay_lock_name in paths.h; no file is
+//   created); POSIX: flock on the directory, which is created first when
+//   missing. An invalid lock when it cannot be had; the caller then goes on
+//   unlocked.
 struct kay_syscalls {
-    // Library search: drop the current directory (Windows only; no-op elsewhere).
-    void (*set_dll_directory_empty)(void);
-
-    // Environment. get_env follows GetEnvironmentVariable: the length copied,
-    // or the size needed when `capacity` is too small, or 0 when unset/empty.
-    std::uint32_t (*get_env)(const kchar* name, kchar* out, std::uint32_t capacity);
-    // Sets or (value == nullptr) removes a variable. Result not examined.
-    int (*set_env)(const kchar* name, const kchar* value);
-
-    std::uint32_t (*current_pid)(void);
-
-    // The launcher's own executable path, written into `out` (possibly cut
-    // short and unterminated when it does not fit, as GetModuleFileName does).
-    // Returns the units written, 0 on failure.
-    std::uint32_t (*module_path)(kchar* out, std::uint32_t capacity);
-    // The temporary folder, written into `out` when it fits (with its
-    // trailing separator). Returns its length, 0 on failure.
-    std::uint32_t (*temp_path)(kchar* out, std::uint32_t capacity);
-    // A user folder into `out` (capacity 260). Returns false on failure.
-    bool (*user_folder)(kay_folder which, kchar* out, std::uint32_t capacity);
-    // Full-path conversion as GetFullPathName: length written, or the size
-    // needed when it does not fit, or 0 on failure.
-    std::uint32_t (*full_path)(const kchar* in, kchar* out, std::uint32_t capacity);
-
-    std::uint64_t (*perf_counter)(void);
-    // 100-nanosecond intervals since 1601-01-01 UTC.
-    std::uint64_t (*system_time)(void);
-
-    // Files. open_read/open_write return 0 on failure.
-    kay_file (*open_read)(const kchar* path);
-    // Size as a 32-bit count; 0xFFFFFFFF when it cannot be taken.
-    std::uint32_t (*file_size)(kay_file file);
-    kay_mapping (*map_file)(kay_file file, std::uint32_t size);
-    const void* (*map_view)(kay_mapping mapping);
-    void (*unmap_view)(const void* view, std::uint32_t size);
-    void (*close_mapping)(kay_mapping mapping);
-    // Creates or truncates a file for writing; other handles may only write.
-    kay_file (*open_write)(const kchar* path);
-    // POSIX: gives a file being written the program mode (0755) or the plain
-    // one (0644), umask applied. No-op on Windows.
-    void (*mark_executable)(kay_file file, bool executable);
-    // Writes `size` bytes; false on failure (short writes count as failure).
-    bool (*write_file)(kay_file file, const void* data, std::uint32_t size);
-    void (*close_file)(kay_file file);
-    kay_mkdir_result (*create_directory)(const kchar* path);
-    // The last error code of the calling thread (GetLastError / errno).
-    std::uint32_t (*last_error)(void);
-    // The system's text for an error code into a narrow buffer; returns its
-    // length, 0 when the system has none.
-    std::uint32_t (*error_text)(std::uint32_t code, char* out, std::uint32_t capacity);
-
-    // Console events: the handler runs on a thread of its own.
-    bool (*register_console_handler)(kay_console_handler handler);
-
-    // Process arguments as the system splits them (Windows: CommandLineToArgvW
-    // of GetCommandLineW; POSIX: the launcher's argv). nullptr on failure.
-    kchar** (*command_line_args)(int* count);
-    // Windows: starts `program` with `command_line` (argv ignored).
-    // POSIX: spawns `program` with `argv` (command_line ignored).
-    // Returns false on failure, with the code in last_error.
-    bool (*start_process)(const kchar* program, kchar* command_line, kchar* const* argv,
-                          kay_process* process);
-    kay_wait_result (*wait_process)(kay_process process, std::uint32_t timeout_ms);
-    bool (*exit_code)(kay_process process, std::uint32_t* code);
-    void (*terminate_process)(kay_process process, std::uint32_t code);
-    // Releases the process handle (POSIX: reaps the child).
-    void (*close_process)(kay_process process);
-    // POSIX: forward a console event to the child where the system does not
-    // (SIGTERM sent to the launcher alone). No-op on Windows.
-    void (*forward_event)(kay_process process, std::uint32_t event);
-
-    // Serialises the unpacking of one target directory across processes:
-    // waits until no other launcher holds the lock for `dir`, then holds it.
-    // Windows: a named mutex derived from the path (no file is created);
-    // POSIX: flock on the directory, which is created first when missing.
-    // 0 when the lock cannot be had; the caller then goes on unlocked.
-    kay_lock (*lock_target)(const kchar* dir);
-    void (*unlock_target)(kay_lock lock);
+#define KAY_SYSCALL(result, name, params, args, failure, handles) result(*name) params;
+#include "platform/syscalls.def"
+#undef KAY_SYSCALL
 };
 
 // The table the core calls through. Tests may overwrite single entries.
@@ -136,6 +113,22 @@ extern kay_syscalls kay_sys;
 
 // The table's defaults, to restore after a test.
 extern const kay_syscalls kay_sys_default;
+
+// The calls by name, in table order, and whether each can be made to fail
+// (the fault-injecting test launchers fail them by these names).
+struct kay_syscall_info {
+    const char* name;
+    bool can_fail;
+};
+#define KAY_NEVER false
+#define KAY_FAILS(value, error) true
+inline constexpr kay_syscall_info kay_syscall_list[] = {
+#define KAY_SYSCALL(result, name, params, args, failure, handles) {#name, failure},
+#include "platform/syscalls.def"
+#undef KAY_SYSCALL
+};
+#undef KAY_NEVER
+#undef KAY_FAILS
 
 // Ends the process with `code`. On POSIX a child that was ended by a signal
 // makes the launcher end by the same signal.

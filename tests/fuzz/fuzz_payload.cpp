@@ -55,13 +55,13 @@ std::map<const void*, std::uint32_t> g_views;
 
 kay_file tracked_open_read(const kchar* path) {
     kay_file f = kay_sys_default.open_read(path);
-    if (f != 0) g_files.insert(f);
+    if (f.valid()) g_files.insert(f);
     return f;
 }
 
 kay_file tracked_open_write(const kchar* path) {
     kay_file f = kay_sys_default.open_write(path);
-    if (f != 0) g_files.insert(f);
+    if (f.valid()) g_files.insert(f);
     return f;
 }
 
@@ -72,7 +72,7 @@ void tracked_close_file(kay_file file) {
 
 kay_mapping tracked_map_file(kay_file file, std::uint32_t size) {
     kay_mapping m = kay_sys_default.map_file(file, size);
-    if (m != 0) g_views[kay_sys_default.map_view(m)] = size;
+    if (m.valid()) g_views[kay_sys_default.map_view(m)] = size;
     return m;
 }
 

@@ -24,8 +24,8 @@ static kay_process start_probe(const wchar_t* sleep_ms, const wchar_t* exit_code
     SetEnvironmentVariableW(L"PROBE_SLEEP_MS", sleep_ms);
     SetEnvironmentVariableW(L"PROBE_EXIT", exit_code);
     std::wstring line = L"\"" + g_probe + L"\"";
-    kay_process process = 0;
-    if (!kay_sys.start_process(g_probe.c_str(), &line[0], nullptr, &process) || process == 0) {
+    kay_process process{};
+    if (!kay_sys.start_process(g_probe.c_str(), &line[0], nullptr, &process) || !process.valid()) {
         std::printf("cannot start the probe: %lu\n", static_cast<unsigned long>(kay_sys.last_error()));
         std::exit(1);
     }

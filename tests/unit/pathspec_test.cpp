@@ -350,19 +350,13 @@ std::string canonical(const std::string& dir) {
     return g_target_dir;
 }
 
-TEST(Canonicalise, ResolvesRelativePathsDotsAndKeepsOnlyAGivenTrailingSeparator) {
+TEST(Canonicalise, ResolvesAgainstTheCurrentDirectory) {
     char cwd[4096];
     ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
     std::string here = cwd;
+    // The folding itself: paths_test.cpp.
     EXPECT_EQ(canonical("/home/u/.cache/Dorvan/Velmora/1.0.0.0"), "/home/u/.cache/Dorvan/Velmora/1.0.0.0");
-    EXPECT_EQ(canonical("t"), here + "/t");
-    EXPECT_EQ(canonical("a/./b/../c"), here + "/a/c");
-    EXPECT_EQ(canonical("a/b/"), here + "/a/b/");
-    EXPECT_EQ(canonical("/x//y/./z/../"), "/x/y/");
-    EXPECT_EQ(canonical("/x/../../.."), "/");
-    EXPECT_EQ(canonical("/"), "/");
-    // Components are text only: a name with dots is not a dot component.
-    EXPECT_EQ(canonical("/x/.../..a/a.."), "/x/.../..a/a..");
+    EXPECT_EQ(canonical("a/./b/../c/"), here + "/a/c/");
 }
 
 TEST(Canonicalise, FailureOrNoRoomIsAnAbnormalEnd) {

@@ -13,7 +13,7 @@
 
 namespace {
 
-constexpr kay_process CHILD = 4242;
+constexpr kay_process CHILD{4242};
 
 struct Calls {
     std::vector<std::string> argv;
@@ -118,7 +118,7 @@ TEST_F(RunChild, UnreadableExitCodeGivesOneAndNoHandleGivesZeroWithoutWaiting) {
     EXPECT_EQ(g_calls.closes, 1);
 
     g_calls = Calls{};
-    g_started = 0;
+    g_started = kay_process{};
     EXPECT_EQ(run_child("x"), 0u);
     EXPECT_EQ(g_calls.waits, 0);
     EXPECT_EQ(g_calls.closes, 0);
@@ -172,7 +172,7 @@ TEST_F(RunChild, LastUserClosesTheHandle) {
     EXPECT_EQ(g_calls.closes, 0);
     child_handle_release(held);
     EXPECT_EQ(g_calls.closes, 1);
-    EXPECT_EQ(child_handle_acquire(), 0);
+    EXPECT_EQ(child_handle_acquire(), kay_process{});
 }
 
 }  // namespace

@@ -301,7 +301,7 @@ TEST(PosixFiles, ShortWriteIsContinuedAndTheFailureBehindItReported) {
         struct rlimit limit = {10000, 10000};
         setrlimit(RLIMIT_FSIZE, &limit);
         kay_file f = kay_sys_default.open_write(path.c_str());
-        CHILD_CHECK(f != 0);
+        CHILD_CHECK(f.valid());
         std::string data(32768, 'w');
         bool ok = kay_sys_default.write_file(f, data.data(), static_cast<std::uint32_t>(data.size()));
         CHILD_CHECK(!ok);

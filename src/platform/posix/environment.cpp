@@ -6,6 +6,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include "platform/paths.h"
 #include "platform/posix/posix_internal.h"
 
 namespace kay_posix {
@@ -82,48 +83,11 @@ bool user_folder(kay_folder which, char* out, std::uint32_t capacity) {
     return copy_folder(joined, out, capacity);
 }
 
-// Absolute path against the current directory with '.' and '..' resolved
-// by text alone, as GetFullPathName does: no symlinks, no existence needed.
+// The current directory joined and folded by text, as GetFullPathName does.
 std::uint32_t full_path(const char* in, char* out, std::uint32_t capacity) {
-    static char work[16384];
-    size_t in_len = strlen(in);
-    if (in_len == 0) return 0;
-    size_t pos = 0;
-    if (in[0] != '/') {
-        if (getcwd(work, sizeof work) == nullptr) return 0;
-        pos = strlen(work);
-    }
-    if (pos + in_len + 2 >= sizeof work) return static_cast<std::uint32_t>(pos + in_len + 2);
-    work[pos++] = '/';
-    memcpy(work + pos, in, in_len + 1);
-
-    // Resolve components in place into `result`.
-    static char result[16384];
-    size_t r = 0;
-    const char* p = work;
-    while (*p != 0) {
-        while (*p == '/') p++;
-        if (*p == 0) break;
-        const char* end = p;
-        while (*end != 0 && *end != '/') end++;
-        size_t len = static_cast<size_t>(end - p);
-        if (len == 1 && p[0] == '.') {
-        } else if (len == 2 && p[0] == '.' && p[1] == '.') {
-            while (r > 0 && result[r - 1] != '/') r--;
-            if (r > 0) r--;
-        } else {
-            result[r++] = '/';
-            memcpy(result + r, p, len);
-            r += len;
-        }
-        p = end;
-    }
-    if (r == 0) result[r++] = '/';
-    else if (in[in_len - 1] == '/') result[r++] = '/';
-    result[r] = 0;
-    if (r >= capacity) return static_cast<std::uint32_t>(r + 1);
-    memcpy(out, result, r + 1);
-    return static_cast<std::uint32_t>(r);
+    static char cwd[16384];
+    if (in[0] != '/' && getcwd(cwd, sizeof cwd) == nullptr) return 0;
+    return kay_resolve_path(cwd, in, out, capacity);
 }
 
 std::uint64_t perf_counter() {

@@ -12,11 +12,11 @@
 
 namespace kay_posix {
 
-static int fd_of(kay_file file) { return static_cast<int>(file - 1); }
+static int fd_of(kay_file file) { return static_cast<int>(file.value - 1); }
 
 kay_file open_read(const char* path) {
     int fd = open(path, O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return 0;
+    if (fd < 0) return kay_file{};
     struct stat st;
     // Only regular files are read, as only they open for reading on Windows.
     bool stat_ok = fstat(fd, &st) == 0;
@@ -24,9 +24,9 @@ kay_file open_read(const char* path) {
         int saved = !stat_ok ? errno : S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
         close(fd);
         errno = saved;
-        return 0;
+        return kay_file{};
     }
-    return fd + 1;
+    return kay_file{fd + 1};
 }
 
 std::uint32_t file_size(kay_file file) {
@@ -72,17 +72,17 @@ static void guard_bus_errors() {
 kay_mapping map_file(kay_file file, std::uint32_t size) {
     if (size == 0) {
         errno = EINVAL;
-        return 0;
+        return kay_mapping{};
     }
     guard_bus_errors();
     void* p = mmap(nullptr, size, PROT_READ, MAP_SHARED, fd_of(file), 0);
-    if (p == MAP_FAILED) return 0;
+    if (p == MAP_FAILED) return kay_mapping{};
     g_map_begin = reinterpret_cast<std::uintptr_t>(p);
     g_map_end = g_map_begin + size;
-    return reinterpret_cast<kay_mapping>(p);
+    return kay_mapping{reinterpret_cast<std::intptr_t>(p)};
 }
 
-const void* map_view(kay_mapping mapping) { return reinterpret_cast<const void*>(mapping); }
+const void* map_view(kay_mapping mapping) { return reinterpret_cast<const void*>(mapping.value); }
 
 void unmap_view(const void* view, std::uint32_t size) {
     g_map_begin = 0;
@@ -104,8 +104,8 @@ static mode_t current_umask() {
 kay_file open_write(const char* path) {
     current_umask();
     int fd = open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0) return 0;
-    return fd + 1;
+    if (fd < 0) return kay_file{};
+    return kay_file{fd + 1};
 }
 
 void mark_executable(kay_file file, bool executable) {
@@ -138,6 +138,8 @@ kay_mkdir_result create_directory(const char* path) {
 }
 
 std::uint32_t last_error() { return static_cast<std::uint32_t>(errno); }
+
+void set_last_error(std::uint32_t code) { errno = static_cast<int>(code); }
 
 std::uint32_t error_text(std::uint32_t code, char* out, std::uint32_t capacity) {
     const char* text = strerror(static_cast<int>(code));

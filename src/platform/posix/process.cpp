@@ -112,7 +112,7 @@ bool start_process(const char* program, char* command_line, char* const* argv, k
         errno = rc;
         return false;
     }
-    *process = pid;
+    *process = kay_process{pid};
     return true;
 }
 
@@ -125,7 +125,7 @@ static bool has_ended(pid_t pid) {
 
 // Waits without reaping, so the handle stays valid until close_process.
 kay_wait_result wait_process(kay_process process, std::uint32_t timeout_ms) {
-    pid_t pid = static_cast<pid_t>(process);
+    pid_t pid = static_cast<pid_t>(process.value);
     if (timeout_ms == KAY_WAIT_INFINITE) {
         siginfo_t info;
         while (waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOWAIT) != 0) {
@@ -155,7 +155,7 @@ kay_wait_result wait_process(kay_process process, std::uint32_t timeout_ms) {
 }
 
 bool exit_code(kay_process process, std::uint32_t* code) {
-    pid_t pid = static_cast<pid_t>(process);
+    pid_t pid = static_cast<pid_t>(process.value);
     siginfo_t info;
     memset(&info, 0, sizeof info);
     if (waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) != 0 || info.si_pid != pid)
@@ -173,7 +173,7 @@ bool exit_code(kay_process process, std::uint32_t* code) {
 // a launcher that ends right after never leaves its child running.
 void terminate_process(kay_process process, std::uint32_t code) {
     (void)code;
-    pid_t pid = static_cast<pid_t>(process);
+    pid_t pid = static_cast<pid_t>(process.value);
     if (kill(pid, SIGKILL) != 0) return;
     siginfo_t info;
     while (waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOWAIT) != 0 && errno == EINTR) {
@@ -182,13 +182,13 @@ void terminate_process(kay_process process, std::uint32_t code) {
 
 void close_process(kay_process process) {
     int status;
-    while (waitpid(static_cast<pid_t>(process), &status, 0) < 0 && errno == EINTR) {
+    while (waitpid(static_cast<pid_t>(process.value), &status, 0) < 0 && errno == EINTR) {
     }
 }
 
 void forward_event(kay_process process, std::uint32_t event) {
     // SIGTERM is sent to one process, not to the terminal's group: pass it on.
-    if (event == KAY_CTRL_SHUTDOWN) kill(static_cast<pid_t>(process), SIGTERM);
+    if (event == KAY_CTRL_SHUTDOWN) kill(static_cast<pid_t>(process.value), SIGTERM);
 }
 
 // Creates `dir` and its missing ancestors, as mkdir -p does.
@@ -210,19 +210,19 @@ static void make_directories(const char* dir) {
 kay_lock lock_target(const char* dir) {
     make_directories(dir);
     int fd = open(dir, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return 0;
+    if (fd < 0) return kay_lock{};
     int rc;
     do rc = flock(fd, LOCK_EX);
     while (rc != 0 && errno == EINTR);
     if (rc != 0) {
         close(fd);
-        return 0;
+        return kay_lock{};
     }
-    return fd + 1;
+    return kay_lock{fd + 1};
 }
 
 void unlock_target(kay_lock lock) {
-    int fd = static_cast<int>(lock - 1);
+    int fd = static_cast<int>(lock.value - 1);
     flock(fd, LOCK_UN);
     close(fd);
 }

@@ -5,32 +5,29 @@
 
 namespace kay_win32 {
 
-static kay_file from_handle(HANDLE h) {
-    return h == INVALID_HANDLE_VALUE ? 0 : reinterpret_cast<kay_file>(h);
-}
-static HANDLE handle_of(std::intptr_t h) { return reinterpret_cast<HANDLE>(h); }
+static kay_file from_handle(HANDLE h) { return h == INVALID_HANDLE_VALUE ? kay_file{} : to_handle<kay_file>(h); }
 
 kay_file open_read(const wchar_t* path) {
     return from_handle(CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
 }
 
-std::uint32_t file_size(kay_file file) { return GetFileSize(handle_of(file), nullptr); }
+std::uint32_t file_size(kay_file file) { return GetFileSize(system_handle(file), nullptr); }
 
 kay_mapping map_file(kay_file file, std::uint32_t size) {
     (void)size;  // maximum size 0: the whole file
-    return reinterpret_cast<kay_mapping>(
-        CreateFileMappingW(handle_of(file), nullptr, PAGE_READONLY, 0, 0, nullptr));
+    return to_handle<kay_mapping>(
+        CreateFileMappingW(system_handle(file), nullptr, PAGE_READONLY, 0, 0, nullptr));
 }
 
-const void* map_view(kay_mapping mapping) { return MapViewOfFile(handle_of(mapping), FILE_MAP_READ, 0, 0, 0); }
+const void* map_view(kay_mapping mapping) { return MapViewOfFile(system_handle(mapping), FILE_MAP_READ, 0, 0, 0); }
 
 void unmap_view(const void* view, std::uint32_t size) {
     (void)size;
     UnmapViewOfFile(view);
 }
 
-void close_mapping(kay_mapping mapping) { CloseHandle(handle_of(mapping)); }
+void close_mapping(kay_mapping mapping) { CloseHandle(system_handle(mapping)); }
 
 kay_file open_write(const wchar_t* path) {
     return from_handle(
@@ -44,7 +41,7 @@ void mark_executable(kay_file file, bool executable) {
 
 bool write_file(kay_file file, const void* data, std::uint32_t size) {
     DWORD written = 0;
-    if (!WriteFile(handle_of(file), data, size, &written, nullptr)) return false;
+    if (!WriteFile(system_handle(file), data, size, &written, nullptr)) return false;
     // A write that reports success but stored less is a failed write.
     if (written != size) {
         SetLastError(ERROR_HANDLE_DISK_FULL);
@@ -53,7 +50,7 @@ bool write_file(kay_file file, const void* data, std::uint32_t size) {
     return true;
 }
 
-void close_file(kay_file file) { CloseHandle(handle_of(file)); }
+void close_file(kay_file file) { CloseHandle(system_handle(file)); }
 
 kay_mkdir_result create_directory(const wchar_t* path) {
     if (CreateDirectoryW(path, nullptr)) return KAY_MKDIR_CREATED;
@@ -61,6 +58,8 @@ kay_mkdir_result create_directory(const wchar_t* path) {
 }
 
 std::uint32_t last_error() { return GetLastError(); }
+
+void set_last_error(std::uint32_t code) { SetLastError(code); }
 
 std::uint32_t error_text(std::uint32_t code, char* out, std::uint32_t capacity) {
     char* text = nullptr;

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "platform/paths.h"
 #include "platform/win32/win32_internal.h"
 
 namespace kay_win32 {
@@ -36,12 +37,12 @@ bool start_process(const wchar_t* program, wchar_t* command_line, wchar_t* const
                         nullptr, &si, &pi))
         return false;
     CloseHandle(pi.hThread);
-    *process = reinterpret_cast<kay_process>(pi.hProcess);
+    *process = to_handle<kay_process>(pi.hProcess);
     return true;
 }
 
 kay_wait_result wait_process(kay_process process, std::uint32_t timeout_ms) {
-    DWORD rc = WaitForSingleObject(reinterpret_cast<HANDLE>(process),
+    DWORD rc = WaitForSingleObject(system_handle(process),
                                    timeout_ms == KAY_WAIT_INFINITE ? INFINITE : timeout_ms);
     if (rc == WAIT_OBJECT_0) return KAY_WAIT_DONE;
     return rc == WAIT_TIMEOUT ? KAY_WAIT_TIMEOUT : KAY_WAIT_FAILED;
@@ -49,16 +50,16 @@ kay_wait_result wait_process(kay_process process, std::uint32_t timeout_ms) {
 
 bool exit_code(kay_process process, std::uint32_t* code) {
     DWORD value = 0;
-    if (!GetExitCodeProcess(reinterpret_cast<HANDLE>(process), &value)) return false;
+    if (!GetExitCodeProcess(system_handle(process), &value)) return false;
     *code = value;
     return true;
 }
 
 void terminate_process(kay_process process, std::uint32_t code) {
-    TerminateProcess(reinterpret_cast<HANDLE>(process), code);
+    TerminateProcess(system_handle(process), code);
 }
 
-void close_process(kay_process process) { CloseHandle(reinterpret_cast<HANDLE>(process)); }
+void close_process(kay_process process) { CloseHandle(system_handle(process)); }
 
 void forward_event(kay_process process, std::uint32_t event) {
     (void)process;
@@ -66,34 +67,27 @@ void forward_event(kay_process process, std::uint32_t event) {
 }
 
 // The mutex is named after the full path with its letters folded, since
-// Windows paths ignore case: FNV-1a over the folded units, in hex.
+// Windows paths ignore case.
 kay_lock lock_target(const wchar_t* dir) {
     static wchar_t folded[4096];
     int n = LCMapStringW(LOCALE_INVARIANT, LCMAP_UPPERCASE, dir, -1, folded, 4096);
-    if (n <= 0) return 0;
-    std::uint64_t hash = 0xcbf29ce484222325ull;
-    for (const wchar_t* p = folded; *p != 0; p++) {
-        wchar_t c = *p == L'/' ? L'\\' : *p;
-        hash = (hash ^ static_cast<std::uint16_t>(c)) * 0x100000001b3ull;
-    }
-    wchar_t name[64] = L"Local\\kay-unpack-";
-    wchar_t* out = name + lstrlenW(name);
-    for (int shift = 60; shift >= 0; shift -= 4) *out++ = L"0123456789abcdef"[(hash >> shift) & 15];
-    *out = 0;
+    if (n <= 0) return kay_lock{};
+    wchar_t name[KAY_LOCK_NAME_CAPACITY];
+    kay_lock_name(folded, name);
     HANDLE mutex = CreateMutexW(nullptr, FALSE, name);
-    if (mutex == nullptr) return 0;
+    if (mutex == nullptr) return kay_lock{};
     // An abandoned mutex (its holder died) is owned all the same.
     DWORD rc = WaitForSingleObject(mutex, INFINITE);
     if (rc != WAIT_OBJECT_0 && rc != WAIT_ABANDONED) {
         CloseHandle(mutex);
-        return 0;
+        return kay_lock{};
     }
-    return reinterpret_cast<kay_lock>(mutex);
+    return to_handle<kay_lock>(mutex);
 }
 
 void unlock_target(kay_lock lock) {
-    ReleaseMutex(reinterpret_cast<HANDLE>(lock));
-    CloseHandle(reinterpret_cast<HANDLE>(lock));
+    ReleaseMutex(system_handle(lock));
+    CloseHandle(system_handle(lock));
 }
 
 }  // namespace kay_win32
