@@ -17,7 +17,8 @@ deps:
 	   || ! command -v i686-w64-mingw32-g++-posix >/dev/null || ! command -v wine >/dev/null \
 	   || ! command -v zstd >/dev/null || ! command -v python3 >/dev/null \
 	   || [ ! -f /usr/local/src/kay-zstd/lib/zstd.h ] || [ ! -f /usr/include/gtest/gtest.h ] \
-	   || [ ! -f /usr/include/zstd.h ] || [ ! -f /usr/i686-w64-mingw32/include/zlib.h ]; then \
+	   || [ ! -f /usr/include/zstd.h ] || [ ! -f /usr/include/libdeflate.h ] \
+	   || [ ! -f /usr/local/src/kay-libdeflate/libdeflate.h ]; then \
 	    $(SUDO) ./scripts/install-deps; \
 	fi
 

@@ -1,8 +1,10 @@
-# zstd and zlib for the launcher.
+# zstd and libdeflate for the launcher and kay-pack (kay::zstd,
+# kay::deflate); natively also zlib (kay::zlib), for the tests that check
+# libdeflate's CRC-32 against it.
 #
 # Native builds use the system's libraries. Cross builds for Windows compile
-# zstd's decoder from Debian's zstd sources (scripts/install-deps fetches
-# them) and take zlib from the MinGW sysroot.
+# zstd's decoder and libdeflate's CRC-32 from Debian's sources
+# (scripts/install-deps fetches them).
 
 if(CMAKE_CROSSCOMPILING AND WIN32)
   set(KAY_ZSTD_SOURCE_DIR "/usr/local/src/kay-zstd" CACHE PATH "zstd source tree")
@@ -19,16 +21,25 @@ if(CMAKE_CROSSCOMPILING AND WIN32)
   target_compile_options(kay_zstd PRIVATE -O2)
   add_library(kay::zstd ALIAS kay_zstd)
 
-  find_library(KAY_ZLIB_LIBRARY NAMES libz.a z REQUIRED)
-  find_path(KAY_ZLIB_INCLUDE zlib.h REQUIRED)
-  add_library(kay_zlib INTERFACE)
-  target_link_libraries(kay_zlib INTERFACE "${KAY_ZLIB_LIBRARY}")
-  target_include_directories(kay_zlib SYSTEM INTERFACE "${KAY_ZLIB_INCLUDE}")
-  add_library(kay::zlib ALIAS kay_zlib)
+  set(KAY_DEFLATE_SOURCE_DIR "/usr/local/src/kay-libdeflate" CACHE PATH "libdeflate source tree")
+  if(NOT EXISTS "${KAY_DEFLATE_SOURCE_DIR}/libdeflate.h")
+    message(FATAL_ERROR "libdeflate sources not found in ${KAY_DEFLATE_SOURCE_DIR}; run scripts/install-deps")
+  endif()
+  # Only the CRC-32, with its processor feature detection (each file compiles
+  # to nothing on processors it is not for).
+  add_library(kay_deflate STATIC
+    "${KAY_DEFLATE_SOURCE_DIR}/lib/crc32.c"
+    "${KAY_DEFLATE_SOURCE_DIR}/lib/x86/cpu_features.c"
+    "${KAY_DEFLATE_SOURCE_DIR}/lib/arm/cpu_features.c")
+  target_include_directories(kay_deflate SYSTEM PUBLIC "${KAY_DEFLATE_SOURCE_DIR}")
+  target_compile_options(kay_deflate PRIVATE -O2)
+  add_library(kay::deflate ALIAS kay_deflate)
 else()
   find_package(PkgConfig REQUIRED)
   pkg_check_modules(KAY_ZSTD REQUIRED IMPORTED_TARGET libzstd)
   add_library(kay::zstd ALIAS PkgConfig::KAY_ZSTD)
+  pkg_check_modules(KAY_DEFLATE REQUIRED IMPORTED_TARGET libdeflate)
+  add_library(kay::deflate ALIAS PkgConfig::KAY_DEFLATE)
   find_package(ZLIB REQUIRED)
   add_library(kay::zlib ALIAS ZLIB::ZLIB)
 endif()

@@ -1,6 +1,6 @@
 #include "payload/unpack.h"
 
-#include <zlib.h>
+#include <libdeflate.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -56,8 +56,7 @@ std::uint32_t file_crc(const kchar* path) {
         kay_sys.close_file(file);
         return 0;
     }
-    std::uint32_t crc = static_cast<std::uint32_t>(
-        crc32(0L, static_cast<const Bytef*>(view), static_cast<uInt>(size)));
+    std::uint32_t crc = libdeflate_crc32(0, view, size);
     kay_sys.unmap_view(view, size);
     kay_sys.close_mapping(mapping);
     kay_sys.close_file(file);

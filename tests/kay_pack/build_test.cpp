@@ -186,7 +186,7 @@ TEST(Help, EveryCommandHasHelpAndTheUsageListsEach) {
     }
     // build says what it needs.
     Result r = kay_pack({"build", "--help"});
-    for (const char* needed : {"cmake 3.25", "g++", "Ninja", "i686-w64-mingw32-g++-posix", "zlib", "zstd",
+    for (const char* needed : {"cmake 3.25", "g++", "Ninja", "i686-w64-mingw32-g++-posix", "libdeflate", "zstd",
                                "scripts/install-deps", "--target native|win32", "--icon"})
         EXPECT_NE(r.out.find(needed), std::string::npos) << needed;
 }

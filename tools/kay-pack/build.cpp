@@ -47,7 +47,7 @@ static const char BUILD_HELP[] =
     "\n"
     "Needs cmake 3.25 or newer and a C/C++ compiler (g++); Ninja is used when\n"
     "present. --target win32 also needs the MinGW-w64 i686 cross compiler\n"
-    "(i686-w64-mingw32-g++-posix), MinGW zlib and zstd's sources. The script\n"
+    "(i686-w64-mingw32-g++-posix) and zstd's and libdeflate's sources. The script\n"
     "scripts/install-deps installs all of them. The kay CMake package is taken\n"
     "from beside kay-pack (../lib/cmake/kay) or from the source tree it was\n"
     "built from.\n"

@@ -3,11 +3,11 @@
 #include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
+#include <libdeflate.h>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
-#include <zlib.h>
 #define ZSTD_STATIC_LINKING_ONLY  // ZSTD_getFrameProgression
 #include <zstd.h>
 
@@ -102,14 +102,14 @@ static std::size_t read_some(int fd, unsigned char* buf, std::size_t size, const
 // Reads the whole file, checking its size; returns its CRC-32. When the file
 // fits in the read buffer, its content is left there.
 static std::uint32_t read_pass(Packer& packer, int fd, const SourceFile& file, bool feed) {
-    uLong crc = crc32(0, nullptr, 0);
+    std::uint32_t crc = 0;
     std::uint64_t done = 0;
     for (;;) {
         std::size_t n = read_some(fd, packer.read_buf.data(), packer.read_buf.size(), file);
         if (n == 0) break;
         done += n;
         if (done > file.size) changed(file);
-        crc = crc32(crc, packer.read_buf.data(), static_cast<uInt>(n));
+        crc = libdeflate_crc32(crc, packer.read_buf.data(), n);
         if (feed) compress(packer, packer.read_buf.data(), n, ZSTD_e_continue);
         if (n < packer.read_buf.size()) {
             if (read_some(fd, packer.read_buf.data() + n, 1, file) != 0) changed(file);
@@ -117,7 +117,7 @@ static std::uint32_t read_pass(Packer& packer, int fd, const SourceFile& file, b
         }
     }
     if (done != file.size) changed(file);
-    return static_cast<std::uint32_t>(crc);
+    return crc;
 }
 
 static void pack_file(Packer& packer, const SourceFile& file) {

@@ -3,10 +3,10 @@
 
 #include <algorithm>
 #include <fcntl.h>
+#include <libdeflate.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <zlib.h>
 
 #include "fail.h"
 #include "format.h"
@@ -157,14 +157,14 @@ std::size_t stream_content(EntryStream& stream, const unsigned char** data, std:
 }
 
 std::uint32_t stream_content_crc(EntryStream& stream, std::uint64_t size) {
-    uLong crc = crc32(0, nullptr, 0);
+    std::uint32_t crc = 0;
     while (size > 0) {
         const unsigned char* p;
         std::size_t n = stream_content(stream, &p, size);
-        crc = crc32(crc, p, static_cast<uInt>(n));
+        crc = libdeflate_crc32(crc, p, n);
         size -= n;
     }
-    return static_cast<std::uint32_t>(crc);
+    return crc;
 }
 
 void stream_finish(EntryStream& stream) {

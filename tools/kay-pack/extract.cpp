@@ -1,8 +1,8 @@
 // kay-pack extract: unpacks a payload into a directory, for inspection.
 #include <cerrno>
 #include <cstdio>
+#include <libdeflate.h>
 #include <sys/stat.h>
-#include <zlib.h>
 
 #include "args.h"
 #include "commands.h"
@@ -88,15 +88,15 @@ int run_extract(int argc, char** argv) {
         if (const char* why = name_problem(header.name)) fail(what + ": unusable name: " + why);
         OutputFile out;
         output_open(out, prepare_path(root, header.name));
-        uLong crc = crc32(0, nullptr, 0);
+        std::uint32_t crc = 0;
         for (std::uint64_t left = header.size; left > 0;) {
             const unsigned char* data;
             std::size_t n = stream_content(stream, &data, left);
-            crc = crc32(crc, data, static_cast<uInt>(n));
+            crc = libdeflate_crc32(crc, data, n);
             output_write(out, data, n);
             left -= n;
         }
-        std::uint32_t stored = stored_crc(static_cast<std::uint32_t>(crc));
+        std::uint32_t stored = stored_crc(crc);
         if (header.crc != stored) {
             output_abandon(out);
             char text[80];
