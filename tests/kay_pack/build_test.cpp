@@ -1,6 +1,7 @@
 // kay-pack build: launchers built in one step for both targets and run as
 // real processes (the Windows one under Wine), checked argument errors, a
 // failing build step, and the help of every command.
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <sys/stat.h>
@@ -131,6 +132,129 @@ TEST_F(Build, WindowsLauncherRunsUnderWineWithItsVersionResource) {
               "Icon=yes\n");
 }
 
+// Launchers assembled onto the prebuilt programs, without a compiler: each
+// runs its application, two assemblies give the same bytes, and a Windows
+// one carries its resources and still runs once signed.
+TEST_F(Build, AssembledLaunchersRunOnEveryTarget) {
+    const char* env_dir = std::getenv("KAY_WIN32_BUILD");
+    std::string win32 = env_dir != nullptr ? env_dir : KAY_WIN32_BUILD_DIR;
+    const char* prefix = std::getenv("KAY_WINEPREFIX");
+    std::vector<std::string> wine{"env", "WINEPREFIX=" + std::string(prefix != nullptr ? prefix : KAY_BUILD_DIR "/wineprefix"),
+                                  "WINEDEBUG=-all", "wine"};
+    bool required = std::getenv("KAY_REQUIRE_WIN32") != nullptr && std::string(std::getenv("KAY_REQUIRE_WIN32")) == "1";
+    run({"openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-subj", "/CN=kay test", "-days", "2",
+         "-keyout", path("key.pem"), "-out", path("cert.pem")});
+    struct Case {
+        std::string target, prebuilt, probe;
+    };
+    const Case cases[] = {{"native", KAY_BUILD_DIR "/kay-launcher-native", KAY_PROBE_PATH},
+                          {"win32", win32 + "/kay-launcher-win32.exe", win32 + "/tests/kay-probe.exe"},
+                          {"win64", win32 + "/../win64/kay-launcher-win64.exe", win32 + "/tests/kay-probe.exe"}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.target);
+        bool windows = c.target != "native";
+        if (!exists(c.prebuilt) || !exists(c.probe)) {
+            if (required) ADD_FAILURE() << "missing " << c.prebuilt << " or " << c.probe;
+            continue;
+        }
+        std::string app = path(c.target + "/app"), main = windows ? "probe.exe" : "probe";
+        write_file(app + "/data/readme.txt", "assembled for " + c.target);
+        fs::copy_file(c.probe, app + "/" + main);
+        ASSERT_EQ(kay_pack({"create", app, "--main", main, "-o", path(c.target + "/app.kay"), "-q"}).code, 0);
+        std::string out = path(c.target + "/My App.exe"), sep = windows ? "\\" : "/";
+        std::vector<std::string> args{"assemble", path(c.target + "/app.kay"), "--target", c.target, "-o", out,
+                                      "--target-spec", "{PROGRAM_DIR}" + sep + "{PRODUCT}-{VERSION}", "--product",
+                                      "Prod", "--version", "2.3", "--icon", KAY_PROBE_ICON};
+        RunResult r = kay_pack(args);
+        ASSERT_EQ(r.code, 0) << r.err;
+        EXPECT_EQ(r.out, out + ": " + c.target + " launcher, " + std::to_string(fs::file_size(out)) + " bytes\n");
+        EXPECT_EQ(r.err, "");
+        std::string first = read_file(out);
+        ASSERT_EQ(kay_pack(args).code, 0);
+        EXPECT_TRUE(read_file(out) == first) << "two assemblies differ";
+
+        std::vector<std::string> argv = windows ? wine : std::vector<std::string>{};
+        argv.insert(argv.end(), {out, "one"});
+        std::string self = (windows ? "Z:" : "") + path(c.target + "/Prod-2.3/" + main);
+        if (windows) std::replace(self.begin(), self.end(), '/', '\\');
+        for (int round = 0; round < (windows ? 2 : 1); round++) {
+            RunResult child = run(argv);
+            EXPECT_EQ(child.code, 0) << child.out << child.err;
+            EXPECT_NE(without_cr(child.out).find("argc=2\n"), std::string::npos) << child.out;
+            EXPECT_NE(child.out.find("self=" + hex(self)), std::string::npos) << child.out;
+            EXPECT_EQ(snapshot(path(c.target + "/Prod-2.3")), snapshot(app));
+            if (!windows) break;
+            // The signed launcher, verified, runs as well.
+            RunResult sign = run({"osslsigncode", "sign", "-certs", path("cert.pem"), "-key", path("key.pem"), "-in",
+                                  out, "-out", out + ".signed"});
+            ASSERT_EQ(sign.code, 0) << sign.out << sign.err;
+            RunResult verify = run({"osslsigncode", "verify", "-CAfile", path("cert.pem"), "-in", out + ".signed"});
+            EXPECT_EQ(verify.code, 0) << verify.out << verify.err;
+            fs::rename(out + ".signed", out);
+        }
+        if (!windows) continue;
+        argv = wine;
+        argv.insert(argv.end(), {win32 + "/tests/verinfo.exe", out});
+        std::string info = without_cr(run(argv).out);
+        EXPECT_TRUE(info.starts_with("FileVersionNumber=2.3.0.0\nProductVersionNumber=2.3.0.0\nCompanyName=Dorvan\n"
+                                     "ProductName=Prod\nFileVersion=2.3\nProductVersion=2.3\nFileDescription=Prod\n"
+                                     "OriginalFilename=My App.exe\nIcon=yes\nManifest=<?xml"))
+            << info;
+        for (const char* part : {"<requestedExecutionLevel level=\"asInvoker\"", "{35138b9a-5d96-4fbd-8e2d-a2440225f93a}",
+                                 "{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}", "{1f676c76-80e1-4239-95bb-83d0f6d0da78}",
+                                 "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}", ">true</longPathAware>"})
+            EXPECT_NE(info.find(part), std::string::npos) << part;
+    }
+}
+
+// What cannot become a launcher is refused with a clear message and leaves
+// no file; a launcher whose data is damaged or missing says so when started.
+TEST_F(Build, AssemblyRefusesBadInputAndLaunchersRefuseBadData) {
+    write_file(path("app/probe"), read_file(KAY_PROBE_PATH));
+    ASSERT_EQ(kay_pack({"create", path("app"), "--main", "probe", "-o", path("app.kay"), "-q"}).code, 0);
+    std::string payload = read_file(path("app.kay"));
+    write_file(path("short.kay"), payload.substr(0, payload.size() - 1));
+    write_file(path("kax.kay"), "KAX" + payload.substr(3));
+    std::string out = path("out/launcher");
+    struct Case {
+        std::vector<std::string> args;
+        std::string err;
+    };
+    const Case cases[] = {
+        {{path("short.kay")}, "kay-pack: '" + path("short.kay") + "': does not end with its length as 8 bytes (" +
+                                  std::to_string(payload.size() - 9) + "), so a launcher could not find it\n"},
+        {{path("app.kay"), "--target", "win32", "--launcher", KAY_PROBE_PATH},
+         "kay-pack: '" KAY_PROBE_PATH "': not a Windows program (no MZ header)\n"},
+        {{path("app.kay"), "--launcher", path("app.kay")}, "kay-pack: '" + path("app.kay") + "': not an ELF program\n"},
+        {{path("app.kay"), "--target", "win64", "--launcher", path("none.exe")},
+         "kay-pack: prebuilt launcher '" + path("none.exe") + "': No such file or directory\n"},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> args{"assemble", "-o", out};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        RunResult r = kay_pack(args);
+        EXPECT_EQ(r.code, 1) << r.err;
+        EXPECT_EQ(r.err, c.err);
+        expect_clean();
+    }
+    // A payload that cannot be read whole gets no index, and its launcher
+    // reports at run time what it reports today.
+    RunResult r = kay_pack({"assemble", path("kax.kay"), "-o", out, "-q"});
+    EXPECT_EQ(r.code, 0);
+    EXPECT_EQ(r.err, "kay-pack: warning: '" + path("kax.kay") +
+                         "': not a payload (does not start with \"KAY\"); the launcher gets no entry index\n");
+    std::string damaged = read_file(out);
+    damaged[damaged.size() - payload.size() - 20] ^= 1;  // inside the meta
+    write_file(path("out/damaged"), damaged);
+    fs::permissions(path("out/damaged"), fs::perms::owner_exec, fs::perm_options::add);
+    for (const std::string& launcher : {out, path("out/damaged"), std::string(KAY_BUILD_DIR "/kay-launcher-native")}) {
+        RunResult child = run({"env", "XDG_CACHE_HOME=" + path("cache"), launcher});
+        EXPECT_EQ(child.code, 2) << launcher;
+        EXPECT_EQ(child.out, "Error, couldn't find attached data header.\n") << launcher;
+        EXPECT_FALSE(exists(path("cache"))) << launcher;
+    }
+}
+
 TEST_F(Build, InstalledKayPackUsesThePackageInstalledBesideIt) {
     RunResult install = run({"cmake", "--install", KAY_BUILD_DIR, "--prefix", path("prefix")});
     ASSERT_EQ(install.code, 0) << install.out << install.err;
@@ -215,7 +339,7 @@ TEST(BuildHelp, EveryCommandHasHelpAndTheUsageListsBuild) {
     RunResult top = kay_pack({"--help"});
     EXPECT_EQ(top.code, 0);
     EXPECT_NE(top.out.find("\n  build APPDIR --main RELPATH -o OUT "), std::string::npos) << top.out;
-    for (const char* command : {"create", "list", "verify", "extract", "build"}) {
+    for (const char* command : {"create", "list", "verify", "extract", "build", "assemble"}) {
         RunResult r = kay_pack({command, "--help"});
         EXPECT_EQ(r.code, 0) << command;
         EXPECT_EQ(r.err, "") << command;
