@@ -61,7 +61,7 @@ wine-prefix: deps
 	WINEPREFIX=$(WINEPREFIX_DIR) wineserver -w
 	WINEPREFIX=$(WINEPREFIX_DIR) wineserver -p >/dev/null 2>&1 </dev/null
 
-test: win32 wine-prefix
+test: win32 win64 wine-prefix
 	KAY_REQUIRE_WIN32=1 KAY_WINEPREFIX=$(WINEPREFIX_DIR) ctest --preset native -j $(JOBS); \
 	  rc=$$?; WINEPREFIX=$(WINEPREFIX_DIR) wineserver -k >/dev/null 2>&1; exit $$rc
 	$(MAKE) test-asan
