@@ -7,7 +7,7 @@ JOBS ?= $(shell nproc)
 WINEPREFIX_DIR := $(CURDIR)/build/wineprefix
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
-.PHONY: all deps native win32 asan demo demo-win32 test test-native test-asan wine-prefix bench clean
+.PHONY: all deps native win32 win64 asan demo demo-win32 test test-native test-asan wine-prefix bench clean
 
 all: native
 
@@ -15,6 +15,7 @@ all: native
 deps:
 	@if ! command -v cmake >/dev/null || ! command -v ninja >/dev/null \
 	   || ! command -v i686-w64-mingw32-g++-posix >/dev/null || ! command -v wine >/dev/null \
+	   || ! command -v x86_64-w64-mingw32-g++-posix >/dev/null || ! command -v osslsigncode >/dev/null \
 	   || ! command -v zstd >/dev/null || ! command -v python3 >/dev/null \
 	   || [ ! -f /usr/local/src/kay-zstd/lib/zstd.h ] || [ ! -f /usr/include/gtest/gtest.h ] \
 	   || [ ! -f /usr/include/zstd.h ] || [ ! -f /usr/include/libdeflate.h ] \
@@ -26,10 +27,14 @@ native: deps
 	cmake --preset native
 	cmake --build --preset native -j $(JOBS)
 
-# The Windows build packs with the native kay-pack, so it comes second.
+# The Windows builds pack with the native kay-pack, so they come second.
 win32: native
 	cmake --preset win32
 	cmake --build --preset win32 -j $(JOBS)
+
+win64: native
+	cmake --preset win64
+	cmake --build --preset win64 -j $(JOBS)
 
 # The native tests again, under AddressSanitizer and UndefinedBehaviorSanitizer
 # (the launcher keeps its heap copies until it ends, so leaks are not checked).
@@ -57,7 +62,7 @@ wine-prefix: deps
 	WINEPREFIX=$(WINEPREFIX_DIR) wineserver -w
 	WINEPREFIX=$(WINEPREFIX_DIR) wineserver -p >/dev/null 2>&1 </dev/null
 
-test: win32 wine-prefix
+test: win32 win64 wine-prefix
 	KAY_REQUIRE_WIN32=1 KAY_WINEPREFIX=$(WINEPREFIX_DIR) ctest --preset native -j $(JOBS); \
 	  rc=$$?; WINEPREFIX=$(WINEPREFIX_DIR) wineserver -k >/dev/null 2>&1; exit $$rc
 	$(MAKE) test-asan

@@ -6,9 +6,9 @@
 #include "child/handover.h"
 #include "child/run_child.h"
 #include "common/bounded.h"
-#include "pathspec/config.h"
 #include "pathspec/expand.h"
 #include "payload/format.h"
+#include "payload/launch_data.h"
 #include "payload/reader.h"
 #include "payload/unpack.h"
 
@@ -19,19 +19,20 @@ std::uint32_t kay_main(int argc, kchar** argv) {
     (void)argc;
     kay_sys.set_dll_directory_empty();
     reset_handover_variables();
+    load_launch_data();
 
     // A failed expansion is reported before the path is canonicalised, so
     // the message is written even when nothing was expanded.
-    if (!expand_path_spec(g_target_dir, kay_target_spec, static_cast<std::int32_t>(KAY_PATH_CAPACITY)))
-        fail_spec_expansion(kay_target_spec);
+    if (!expand_path_spec(g_target_dir, g_launch.target_spec, static_cast<std::int32_t>(KAY_PATH_CAPACITY)))
+        fail_spec_expansion(g_launch.target_spec);
     canonicalise_target_dir();
 
     if (!kay_sys.register_console_handler(console_control_handler)) fatal_error(MSG_REGISTER_HANDLER);
 
-    if (kay_payload_size < sizeof KAY_MAGIC ||
-        std::memcmp(kay_payload_data, KAY_MAGIC, sizeof KAY_MAGIC) != 0)
+    if (g_launch.payload_size < sizeof KAY_MAGIC ||
+        std::memcmp(g_launch.payload, KAY_MAGIC, sizeof KAY_MAGIC) != 0)
         fatal_error(MSG_NO_HEADER);
-    setup(kay_payload_data + sizeof KAY_MAGIC, kay_payload_size - sizeof KAY_MAGIC);
+    setup(g_launch.payload + sizeof KAY_MAGIC, g_launch.payload_size - sizeof KAY_MAGIC);
 
     // Launchers started at once on one target directory unpack one after
     // the other, so none rewrites a file under another one's running child.

@@ -7,8 +7,8 @@
 
 #include "child/handover.h"
 #include "common/bounded.h"
-#include "pathspec/config.h"
 #include "pathspec/token_values.h"
+#include "payload/launch_data.h"
 #include "payload/unpack.h"
 
 constexpr std::uint32_t TOKEN_NAME_CAPACITY = 1024;
@@ -156,11 +156,11 @@ static bool append_token(kchar* out, std::uint32_t capacity, int which) {
     }
     case TOKEN_HOME: return append_folder(out, capacity, KAY_FOLDER_HOME);
     case TOKEN_CACHE_DIR: return append_folder(out, capacity, KAY_FOLDER_CACHE);
-    case TOKEN_COMPANY: append_value(out, capacity, kay_company); return true;
-    case TOKEN_PRODUCT: append_value(out, capacity, kay_product); return true;
-    case TOKEN_VERSION: append_value(out, capacity, kay_version); return true;
-    case TOKEN_FILE_VERSION: append_value(out, capacity, kay_file_version); return true;
-    case TOKEN_PRODUCT_VERSION: append_value(out, capacity, kay_product_version); return true;
+    case TOKEN_COMPANY: append_value(out, capacity, g_launch.company); return true;
+    case TOKEN_PRODUCT: append_value(out, capacity, g_launch.product); return true;
+    case TOKEN_VERSION: append_value(out, capacity, g_launch.version); return true;
+    case TOKEN_FILE_VERSION: append_value(out, capacity, g_launch.file_version); return true;
+    case TOKEN_PRODUCT_VERSION: append_value(out, capacity, g_launch.product_version); return true;
     case TOKEN_RANDOM: {
         std::uint64_t counter = kay_sys.perf_counter();
         // The address of a local mixes in where the stack happens to lie.

@@ -1,6 +1,7 @@
 // kay-pack build: launchers built in one step for both targets and run as
 // real processes (the Windows one under Wine), checked argument errors, a
 // failing build step, and the help of every command.
+#include <algorithm>
 #include <filesystem>
 #include <sys/stat.h>
 
@@ -96,6 +97,121 @@ TEST_F(Build, WindowsLauncherRunsUnderWineWithItsVersionResource) {
               "Icon=yes\r\n");
 }
 
+// Launchers assembled onto the prebuilt programs, without a compiler: each
+// runs its application, two assemblies give the same bytes, and a Windows
+// one carries its resources and still runs once signed.
+TEST_F(Build, AssembledLaunchersRunOnEveryTarget) {
+    std::vector<Platform> all = platforms();
+    ASSERT_EQ(run(native(), "openssl",
+                  {.args = {"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-subj", "/CN=kay test", "-days", "2",
+                            "-keyout", path("key.pem"), "-out", path("cert.pem")}})
+                  .code,
+              0);
+    struct Case {
+        std::string target;
+        bool windows;
+    };
+    for (const Case& c : {Case{"native", false}, Case{"win32", true}, Case{"win64", true}}) {
+        SCOPED_TRACE(c.target);
+        if (c.windows && all.size() < 2) continue;
+        const Platform& p = c.windows ? all[1] : all[0];
+        std::string main = p.exe("probe"), app = path(c.target + "/app");
+        write_file(app + "/data/readme.txt", "assembled for " + c.target);
+        fs::copy_file(p.launcher("kay-probe"), app + "/" + main);
+        ASSERT_EQ(kay_pack({"create", app, "--main", main, "-o", path(c.target + "/app.kay"), "-q"}).code, 0);
+        std::string out = path(c.target + "/My App.exe");
+        std::vector<std::string> args{"assemble", path(c.target + "/app.kay"), "--target", c.target, "-o", out,
+                                      "--target-spec", std::string("{PROGRAM_DIR}") + p.sep() + "{PRODUCT}-{VERSION}",
+                                      "--product", "Prod", "--version", "2.3", "--icon", KAY_PROBE_ICON};
+        Result r = kay_pack(args);
+        ASSERT_EQ(r.code, 0) << r.err;
+        EXPECT_EQ(r.out, out + ": " + c.target + " launcher, " + std::to_string(fs::file_size(out)) + " bytes\n");
+        EXPECT_EQ(r.err, "");
+        std::string first = read_file(out);
+        ASSERT_EQ(kay_pack(args).code, 0);
+        EXPECT_TRUE(read_file(out) == first) << "two assemblies differ";
+
+        for (int round = 0; round < (c.windows ? 2 : 1); round++) {
+            Result child = run(p, out, {.args = {"one"}});
+            EXPECT_EQ(child.code, 0) << child.out << child.err;
+            ProbeReport report = parse_probe(child.out);
+            EXPECT_EQ(report.args, (std::vector<std::string>{p.path(out), "one"}));
+            EXPECT_EQ(report.fields["self"], p.path(path(c.target + "/Prod-2.3/" + main)));
+            EXPECT_EQ(files_of(path(c.target + "/Prod-2.3")), files_of(app));
+            if (!c.windows || round == 1) break;
+            // The signed launcher, verified, runs as well.
+            Result sign = run(native(), "osslsigncode",
+                              {.args = {"sign", "-certs", path("cert.pem"), "-key", path("key.pem"), "-in", out, "-out",
+                                        out + ".signed"}});
+            ASSERT_EQ(sign.code, 0) << sign.out << sign.err;
+            Result verify =
+                run(native(), "osslsigncode", {.args = {"verify", "-CAfile", path("cert.pem"), "-in", out + ".signed"}});
+            EXPECT_EQ(verify.code, 0) << verify.out << verify.err;
+            fs::rename(out + ".signed", out);
+        }
+        if (!c.windows) continue;
+        std::string info = run(p, p.launcher("verinfo"), {.args = {p.path(out)}}).out;
+        info.erase(std::remove(info.begin(), info.end(), '\r'), info.end());
+        EXPECT_TRUE(info.starts_with("FileVersionNumber=2.3.0.0\nProductVersionNumber=2.3.0.0\nCompanyName=Dorvan\n"
+                                     "ProductName=Prod\nFileVersion=2.3\nProductVersion=2.3\nFileDescription=Prod\n"
+                                     "OriginalFilename=My App.exe\nIcon=yes\nManifest=<?xml"))
+            << info;
+        for (const char* part : {"<requestedExecutionLevel level=\"asInvoker\"", "{35138b9a-5d96-4fbd-8e2d-a2440225f93a}",
+                                 "{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}", "{1f676c76-80e1-4239-95bb-83d0f6d0da78}",
+                                 "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}", ">true</longPathAware>"})
+            EXPECT_NE(info.find(part), std::string::npos) << part;
+    }
+}
+
+// What cannot become a launcher is refused with a clear message and leaves
+// no file; a launcher whose data is damaged or missing says so when started.
+TEST_F(Build, AssemblyRefusesBadInputAndLaunchersRefuseBadData) {
+    std::string probe = native().launcher("kay-probe");
+    write_file(path("app/probe"), read_file(probe));
+    ASSERT_EQ(kay_pack({"create", path("app"), "--main", "probe", "-o", path("app.kay"), "-q"}).code, 0);
+    std::string payload = read_file(path("app.kay"));
+    write_file(path("short.kay"), payload.substr(0, payload.size() - 1));
+    write_file(path("kax.kay"), "KAX" + payload.substr(3));
+    std::string out = path("out/launcher");
+    struct Case {
+        std::vector<std::string> args;
+        std::string err;
+    };
+    const Case cases[] = {
+        {{path("short.kay")}, "kay-pack: '" + path("short.kay") + "': does not end with its length as 8 bytes (" +
+                                  std::to_string(payload.size() - 9) + "), so a launcher could not find it\n"},
+        {{path("app.kay"), "--target", "win32", "--launcher", probe},
+         "kay-pack: '" + probe + "': not a Windows program (no MZ header)\n"},
+        {{path("app.kay"), "--launcher", path("app.kay")}, "kay-pack: '" + path("app.kay") + "': not an ELF program\n"},
+        {{path("app.kay"), "--target", "win64", "--launcher", path("none.exe")},
+         "kay-pack: prebuilt launcher '" + path("none.exe") + "': No such file or directory\n"},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> args{"assemble", "-o", out};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        Result r = kay_pack(args);
+        EXPECT_EQ(r.code, 1) << r.err;
+        EXPECT_EQ(r.err, c.err);
+        expect_clean();
+    }
+    // A payload that cannot be read whole gets no index, and its launcher
+    // reports at run time what it reports today.
+    Result r = kay_pack({"assemble", path("kax.kay"), "-o", out, "-q"});
+    EXPECT_EQ(r.code, 0);
+    EXPECT_EQ(r.err, "kay-pack: warning: '" + path("kax.kay") +
+                         "': not a payload (does not start with \"KAY\"); the launcher gets no entry index\n");
+    std::string damaged = read_file(out);
+    damaged[damaged.size() - payload.size() - 20] ^= 1;  // inside the meta
+    write_file(path("out/damaged"), damaged);
+    fs::permissions(path("out/damaged"), fs::perms::owner_exec, fs::perm_options::add);
+    for (const std::string& launcher : {out, path("out/damaged"), native().build_dir + "/kay-launcher-native"}) {
+        Result child = run(native(), launcher, {.env = {{"XDG_CACHE_HOME", path("cache")}}});
+        EXPECT_EQ(child.code, 2) << launcher;
+        EXPECT_EQ(child.out, "Error, couldn't find attached data header.\n") << launcher;
+        EXPECT_FALSE(exists(path("cache"))) << launcher;
+    }
+}
+
 TEST_F(Build, InstalledKayPackUsesThePackageInstalledBesideIt) {
     Result install = run(native(), "cmake", {.args = {"--install", native().build_dir, "--prefix", path("prefix")}});
     ASSERT_EQ(install.code, 0) << install.out << install.err;
@@ -177,7 +293,7 @@ TEST(Help, EveryCommandHasHelpAndTheUsageListsEach) {
     Result top = kay_pack({"--help"});
     EXPECT_EQ(top.code, 0);
     EXPECT_NE(top.out.find("\n  build APPDIR --main RELPATH -o OUT "), std::string::npos) << top.out;
-    for (const char* command : {"create", "list", "verify", "extract", "build"}) {
+    for (const char* command : {"create", "list", "verify", "extract", "build", "assemble"}) {
         EXPECT_NE(top.out.find(std::string("\n  ") + command + " "), std::string::npos) << command;
         Result r = kay_pack({command, "--help"});
         EXPECT_EQ(r.code, 0) << command;

@@ -1,5 +1,6 @@
 // Prints a Windows executable's version resource as the system reads it
-// (the values the file's properties show): one "Key=Value" line each.
+// (the values the file's properties show): one "Key=Value" line each, and
+// the application manifest when it has one.
 #include <windows.h>
 
 #include <cstdio>
@@ -36,5 +37,14 @@ int wmain(int argc, wchar_t** argv) {
     HMODULE module = LoadLibraryExW(argv[1], nullptr, LOAD_LIBRARY_AS_DATAFILE);
     bool icon = module != nullptr && FindResourceW(module, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(14) /* RT_GROUP_ICON */) != nullptr;
     std::printf("Icon=%s\n", icon ? "yes" : "no");
+    // The application manifest, when there is one, on one line.
+    HRSRC manifest = module == nullptr ? nullptr : FindResourceW(module, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(24) /* RT_MANIFEST */);
+    if (manifest != nullptr) {
+        const char* text = static_cast<const char*>(LockResource(LoadResource(module, manifest)));
+        std::printf("Manifest=");
+        for (DWORD i = 0; text != nullptr && i < SizeofResource(module, manifest); i++)
+            if (text[i] != '\r' && text[i] != '\n') std::putchar(text[i]);
+        std::printf("\n");
+    }
     return 0;
 }

@@ -19,6 +19,7 @@
 #include "launcher_project.h"
 #include "main_path.h"
 #include "output_file.h"
+#include "prebuilt.h"
 #include "run_tool.h"
 
 static const char BUILD_HELP[] =
@@ -79,13 +80,6 @@ static std::string absolute(const std::string& path) {
     std::filesystem::path p = std::filesystem::absolute(path, ec);
     if (ec) fail("cannot resolve " + ::quoted(path) + ": " + ec.message());
     return p.lexically_normal().string();
-}
-
-static std::string self_path() {
-    char buf[PATH_MAX];
-    ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
-    if (n <= 0) fail_errno("cannot find kay-pack's own path");
-    return std::string(buf, static_cast<std::size_t>(n));
 }
 
 static void check_text(const std::string& option, const std::string& value) {

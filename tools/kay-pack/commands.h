@@ -7,3 +7,4 @@ int run_list(int argc, char** argv);
 int run_verify(int argc, char** argv);
 int run_extract(int argc, char** argv);
 int run_build(int argc, char** argv);
+int run_assemble(int argc, char** argv);

@@ -15,6 +15,7 @@
 static constexpr std::size_t WINDOW = 128 * 1024;
 
 [[noreturn]] static void corrupt(const EntryStream& stream, const std::string& what) {
+    if (stream.throw_errors) throw StreamError{what};
     fail(quoted(stream.path) + ": " + what);
 }
 

@@ -20,6 +20,12 @@ struct EntryStream {
     bool frame_ended = false;
     std::uint64_t decoded = 0;            // entry stream bytes consumed
     std::uint64_t entry_index = 0;        // entries read so far
+    // Corrupt data throws StreamError instead of ending kay-pack.
+    bool throw_errors = false;
+};
+
+struct StreamError {
+    std::string message;
 };
 
 struct EntryHeader {

@@ -15,6 +15,7 @@ static const char MAIN_HELP[] =
     "  verify FILE                            check a payload as the launcher reads it\n"
     "  extract FILE DIR                       unpack a payload into a directory\n"
     "  build APPDIR --main RELPATH -o OUT     build a launcher for a directory (needs cmake)\n"
+    "  assemble PAYLOAD -o OUT                write a launcher for a payload (no compiler)\n"
     "\n"
     "kay-pack COMMAND --help describes each command.\n";
 
@@ -33,5 +34,6 @@ int main(int argc, char** argv) {
     if (std::strcmp(command, "verify") == 0) return run_verify(argc, argv);
     if (std::strcmp(command, "extract") == 0) return run_extract(argc, argv);
     if (std::strcmp(command, "build") == 0) return run_build(argc, argv);
+    if (std::strcmp(command, "assemble") == 0) return run_assemble(argc, argv);
     fail_usage("unknown command " + quoted(command));
 }

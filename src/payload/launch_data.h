@@ -1,0 +1,26 @@
+// What a launcher carries beside its code: the constants fixed when it was
+// built and the attached payload. A launcher compiled around its payload has
+// them as symbols (launch_data_builtin.cpp); the prebuilt launcher reads
+// them from the data block assembled onto it (launch_data_block.cpp).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "platform/platform.h"
+
+struct kay_launch_data {
+    const kchar* target_spec;
+    const kchar* company;
+    const kchar* product;
+    const kchar* version;
+    const kchar* file_version;
+    const kchar* product_version;
+    const unsigned char* payload;  // "KAY" | frame | 00 00 | length
+    std::size_t payload_size;
+};
+
+extern kay_launch_data g_launch;
+
+// Fills g_launch. A launcher without its data reports the missing header.
+void load_launch_data(void);
