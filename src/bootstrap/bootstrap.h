@@ -4,6 +4,10 @@
 
 #include <cstdint>
 
-#include "platform/platform.h"
+#include "common/text.h"
+
+// The attached payload, placed in read-only data when the launcher is built.
+extern "C" const unsigned char kay_payload_data[] __asm__("kay_payload_data");
+extern "C" const std::uint32_t kay_payload_size __asm__("kay_payload_size");
 
 std::uint32_t kay_main(int argc, kchar** argv);

@@ -22,6 +22,7 @@
 #include <windows.h>
 #endif
 
+#include "common/report.h"
 #include "platform/platform.h"
 
 namespace {
