@@ -10,7 +10,7 @@ if(WIN32)
 endif()
 
 set(KAY_TEST_CASES basic badmagic_lower badmagic_kax empty_stream no_end_marker truncated
-  big_window long_name traversal absolute drive split deep many_dirs big_file)
+  big_window long_name traversal absolute drive empty_part trailing_sep split deep many_dirs big_file)
 # Payload reading and unpacking.
 list(APPEND KAY_TEST_CASES skippable other_main)
 # Child launch: a payload slow to unpack, to interrupt the launcher.

@@ -211,7 +211,7 @@ TEST_P(Unpack, CorruptPayloadsAreDecodeErrors) {
 
 TEST_P(Unpack, UnsafeNamesAreDecodeErrorsAndWriteNothingOutsideTheTarget) {
     const Platform& p = GetParam();
-    for (const char* launcher : {"t_traversal", "t_absolute", "t_drive"}) {
+    for (const char* launcher : {"t_traversal", "t_absolute", "t_drive", "t_empty_part", "t_trailing_sep"}) {
         Scratch dir;
         std::string exe = stage(p, launcher, dir.path());
         Result r = run(p, exe);
