@@ -2,18 +2,23 @@
 
 #include <cstring>
 
-#include "bootstrap/report.h"
 #include "child/handover.h"
 #include "child/run_child.h"
 #include "common/bounded.h"
+#include "common/report.h"
+#include "format/format.h"
+#include "format/launch_data.h"
 #include "pathspec/expand.h"
-#include "payload/format.h"
-#include "payload/launch_data.h"
 #include "payload/reader.h"
 #include "payload/unpack.h"
 
-kchar g_target_dir[KAY_PATH_CAPACITY];
-std::uint16_t g_entry_name[KAY_NAME_CAPACITY];
+static kchar g_target_dir[KAY_PATH_CAPACITY];
+static char16_t g_entry_name[KAY_NAME_CAPACITY];
+
+// The directory walk of the unpacking stops at the user's home folder.
+static void home_folder(kchar* out) {
+    if (!expand_path_spec(out, KT("{HOME}"), KAY_PATH_CAPACITY)) fail_spec_expansion(KT("{HOME}"));
+}
 
 std::uint32_t kay_main(int argc, kchar** argv) {
     (void)argc;
@@ -25,7 +30,7 @@ std::uint32_t kay_main(int argc, kchar** argv) {
     // the message is written even when nothing was expanded.
     if (!expand_path_spec(g_target_dir, g_launch.target_spec, static_cast<std::int32_t>(KAY_PATH_CAPACITY)))
         fail_spec_expansion(g_launch.target_spec);
-    canonicalise_target_dir();
+    canonicalise_target_dir(g_target_dir);
 
     if (!kay_sys.register_console_handler(console_control_handler)) fatal_error(MSG_REGISTER_HANDLER);
 
@@ -33,6 +38,7 @@ std::uint32_t kay_main(int argc, kchar** argv) {
         std::memcmp(g_launch.payload, KAY_MAGIC, sizeof KAY_MAGIC) != 0)
         fatal_error(MSG_NO_HEADER);
     setup(g_launch.payload + sizeof KAY_MAGIC, g_launch.payload_size - sizeof KAY_MAGIC);
+    unpack_begin(home_folder);
 
     // Launchers started at once on one target directory unpack one after
     // the other, so none rewrites a file under another one's running child.
@@ -47,10 +53,10 @@ std::uint32_t kay_main(int argc, kchar** argv) {
             lock = kay_sys.lock_target(g_target_dir);
             lock_tried = true;
         }
-        unpack_entry();
+        unpack_entry(g_target_dir, g_entry_name);
     }
     if (lock.valid()) kay_sys.unlock_target(lock);
     teardown();
 
-    return run_child(argv[0]);
+    return run_child(g_first_entry_path, argv[0]);
 }

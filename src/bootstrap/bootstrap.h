@@ -4,6 +4,6 @@
 
 #include <cstdint>
 
-#include "platform/platform.h"
+#include "common/text.h"
 
 std::uint32_t kay_main(int argc, kchar** argv);

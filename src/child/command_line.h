@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "platform/platform.h"
+#include "common/text.h"
 
 constexpr std::uint32_t KAY_COMMAND_LINE_CAPACITY = 32768;
 

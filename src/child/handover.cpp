@@ -3,19 +3,14 @@
 #include <cstdio>
 
 #include "common/bounded.h"
+#include "common/report.h"
+#include "platform/env_value.h"
 
-constexpr std::uint32_t NAME_CAPACITY = 40;
 constexpr std::uint32_t PID_CAPACITY = 128;
 constexpr std::uint32_t MODULE_CAPACITY = 4097;
 
 static kchar g_module_path[MODULE_CAPACITY];
 static kchar g_directory_value[MODULE_CAPACITY];
-
-void set_env_value(const char* name, const kchar* value) {
-    kchar wide_name[NAME_CAPACITY];
-    widen(wide_name, NAME_CAPACITY, name);
-    kay_sys.set_env(wide_name, value);
-}
 
 void reset_handover_variables(void) {
     set_env_value("KOLVEX_ONEFILE_START", nullptr);
@@ -29,14 +24,12 @@ void reset_handover_variables(void) {
 }
 
 void publish_launch_variables(const kchar* argv0) {
-    if (g_module_path[0] == 0) {
-        std::uint32_t n = kay_sys.module_path(g_module_path, MODULE_CAPACITY);
-        // The path must end within the buffer.
-        if (n >= MODULE_CAPACITY) kay_abort();
-        g_module_path[n] = 0;
-    }
+    std::uint32_t n = kay_sys.module_path(g_module_path, MODULE_CAPACITY);
+    // The path must end within the buffer.
+    if (n >= MODULE_CAPACITY) kay_abort();
+    g_module_path[n] = 0;
     buf_copy(g_directory_value, MODULE_CAPACITY, g_module_path);
-    std::uint32_t n = kay_strlen(g_directory_value);
+    n = kay_strlen(g_directory_value);
     while (n > 0 && g_directory_value[n - 1] != KAY_SEP) n--;
     if (n > 0) g_directory_value[n - 1] = 0;
     set_env_value("KOLVEX_ONEFILE_DIRECTORY", g_directory_value);

@@ -1,10 +1,8 @@
 // Environment variables handed to the child and shared with path expansion.
 #pragma once
 
-#include "platform/platform.h"
+#include "common/text.h"
 
-// Sets `name` (narrow ASCII) to `value`, or removes it when value is null.
-void set_env_value(const char* name, const kchar* value);
 // Start of run: drop inherited START/TIME_US/RANDOM, publish our process id.
 void reset_handover_variables(void);
 // Before the child starts: the launcher's directory and its argv[0].

@@ -1,33 +1,30 @@
 #include "child/run_child.h"
 
-
-#include "bootstrap/report.h"
 #include "child/child_handle.h"
 #include "child/command_line.h"
 #include "child/handover.h"
 #include "common/bounded.h"
-#include "payload/unpack.h"
+#include "common/report.h"
+#include "format/format.h"
 
 constexpr std::uint32_t GRACE_MS = 5000;
 
 static kchar g_own_path[KAY_PATH_CAPACITY];
 
-std::uint32_t run_child(const kchar* argv0) {
+std::uint32_t run_child(const kchar* program, const kchar* argv0) {
     publish_launch_variables(argv0);
 
     int count = 0;
     kchar** args = kay_sys.command_line_args(&count);
     // Without an argument vector the child cannot be started.
     if (args == nullptr || count < 1) {
-        system_error(MSG_LAUNCH, kay_sys.last_error());
+        system_error(MSG_LAUNCH, kay_sys.last_error(), kay_sys.error_text);
         kay_exit(2);
     }
     g_command_line[0] = 0;
-    if (g_own_path[0] == 0) {
-        std::uint32_t n = kay_sys.module_path(g_own_path, KAY_PATH_CAPACITY);
-        if (n == 0 || n >= KAY_PATH_CAPACITY) kay_abort();
-        g_own_path[n] = 0;
-    }
+    std::uint32_t n = kay_sys.module_path(g_own_path, KAY_PATH_CAPACITY);
+    if (n == 0 || n >= KAY_PATH_CAPACITY) kay_abort();
+    g_own_path[n] = 0;
     args[0] = g_own_path;
 #if KAY_WINDOWS
     for (int i = 0; i < count; i++) {
@@ -37,8 +34,8 @@ std::uint32_t run_child(const kchar* argv0) {
 #endif
 
     kay_process process{};
-    if (!kay_sys.start_process(g_first_entry_path, g_command_line, args, &process)) {
-        system_error(MSG_LAUNCH, kay_sys.last_error());
+    if (!kay_sys.start_process(program, g_command_line, args, &process)) {
+        system_error(MSG_LAUNCH, kay_sys.last_error(), kay_sys.error_text);
         kay_exit(2);
     }
     if (!process.valid()) return 0;

@@ -3,7 +3,9 @@
 
 #include <cstdint>
 
-#include "platform/platform.h"
+#include "common/text.h"
 
-std::uint32_t run_child(const kchar* argv0);
+// Starts `program` with the launcher's arguments (the first replaced by the
+// launcher's own path), waits for it and returns its exit code.
+std::uint32_t run_child(const kchar* program, const kchar* argv0);
 int console_control_handler(std::uint32_t event);

@@ -3,6 +3,8 @@
 #include <cstdlib>
 #include <type_traits>
 
+#include "common/report.h"
+
 std::uint32_t kay_strlen(const kchar* s) {
     std::uint32_t n = 0;
     while (s[n] != 0) n++;

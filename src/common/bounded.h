@@ -7,10 +7,7 @@
 
 #include <cstdint>
 
-#include "platform/platform.h"
-
-// Capacity of every path buffer, terminator included.
-constexpr std::uint32_t KAY_PATH_CAPACITY = 4096;
+#include "common/text.h"
 
 std::uint32_t kay_strlen(const kchar* s);
 // Whole, case-sensitive comparison as wcscmp.

@@ -1,7 +1,7 @@
 // Constants fixed when a launcher is built (generated per launcher).
 #pragma once
 
-#include "platform/platform.h"
+#include "common/text.h"
 
 extern const kchar kay_target_spec[];
 extern const kchar kay_company[];

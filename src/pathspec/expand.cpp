@@ -2,19 +2,17 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <cwctype>
 
-#include "child/handover.h"
 #include "common/bounded.h"
+#include "common/report.h"
+#include "format/format.h"
+#include "format/launch_data.h"
 #include "pathspec/token_values.h"
-#include "payload/launch_data.h"
-#include "payload/unpack.h"
+#include "platform/env_value.h"
 
 constexpr std::uint32_t TOKEN_NAME_CAPACITY = 1024;
 constexpr std::uint32_t FOLDER_CAPACITY = 260;
-constexpr std::uint32_t ENV_VALUE_CAPACITY = 32768;
-constexpr std::uint32_t ENV_NAME_CAPACITY = 40;
 
 enum token {
     TOKEN_TEMP, TOKEN_PROGRAM, TOKEN_PROGRAM_BASE, TOKEN_PROGRAM_DIR, TOKEN_PID,
@@ -45,19 +43,6 @@ static bool ends_with_exe(const kchar* s, std::uint32_t len) {
         if (ascii_upper(s[len - 4 + i]) != static_cast<kchar>(ext[i])) return false;
     }
     return true;
-}
-
-kchar* get_env_value(const char* name) {
-    static kchar value[ENV_VALUE_CAPACITY];
-    kchar wide_name[ENV_NAME_CAPACITY];
-    widen(wide_name, ENV_NAME_CAPACITY, name);
-    std::uint32_t n = kay_sys.get_env(wide_name, value, ENV_VALUE_CAPACITY);
-    if (n == 0 || n >= ENV_VALUE_CAPACITY) return nullptr;
-    value[n] = 0;
-    kchar* copy = static_cast<kchar*>(std::malloc((n + 1) * sizeof(kchar)));
-    if (copy == nullptr) return nullptr;
-    std::memcpy(copy, value, (n + 1) * sizeof(kchar));
-    return copy;
 }
 
 // Appends a token's value; a character without room is an abnormal end.
@@ -231,10 +216,10 @@ bool expand_path_spec(kchar* out, const kchar* spec, std::int32_t capacity_signe
     return true;
 }
 
-void canonicalise_target_dir(void) {
+void canonicalise_target_dir(kchar* dir) {
     static kchar full[KAY_PATH_CAPACITY];
-    std::uint32_t n = kay_sys.full_path(g_target_dir, full, KAY_PATH_CAPACITY);
+    std::uint32_t n = kay_sys.full_path(dir, full, KAY_PATH_CAPACITY);
     if (n == 0 || n >= KAY_PATH_CAPACITY) kay_abort();
     full[n] = 0;
-    buf_copy(g_target_dir, KAY_PATH_CAPACITY, full);
+    buf_copy(dir, KAY_PATH_CAPACITY, full);
 }

@@ -11,8 +11,6 @@
 // process abnormally.
 bool expand_path_spec(kchar* out, const kchar* spec, std::int32_t capacity);
 
-// Makes the process-wide target directory absolute (abnormal end on failure).
-void canonicalise_target_dir(void);
-
-// Heap copy of an environment variable's value; nullptr when unset or empty.
-kchar* get_env_value(const char* name);
+// Makes the target directory `dir` (a path buffer) absolute; abnormal end
+// on failure.
+void canonicalise_target_dir(kchar* dir);

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "platform/platform.h"
+#include "common/text.h"
 
 // 11-character URL-safe base64 word from eight xorshift steps of `seed`
 // (0 is taken as 1).

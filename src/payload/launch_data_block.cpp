@@ -2,9 +2,9 @@
 // assembled onto it (kay-pack), the constants turned into native text.
 #include <cstdlib>
 
-#include "bootstrap/report.h"
+#include "common/report.h"
 #include "payload/block_meta.h"
-#include "payload/launch_data.h"
+#include "format/launch_data.h"
 #include "platform/data_block.h"
 
 kay_launch_data g_launch;

@@ -1,12 +1,16 @@
 #include "payload/reader.h"
 
+#define ZSTD_STATIC_LINKING_ONLY  // ZSTD_WINDOWLOG_LIMIT_DEFAULT
 #include <zstd.h>
 
 #include <cstdlib>
 #include <cstring>
 
-#include "bootstrap/report.h"
-#include "payload/format.h"
+#include "common/report.h"
+#include "format/format.h"
+
+// The decoder keeps its default parameters; the format's window limit is theirs.
+static_assert(ZSTD_WINDOWLOG_LIMIT_DEFAULT == KAY_WINDOW_LOG);
 
 static ZSTD_DCtx* g_context;
 static ZSTD_inBuffer g_input;
@@ -64,13 +68,13 @@ void read_exact(void* destination, std::size_t count) {
     }
 }
 
-void read_name(std::uint16_t* buffer) {
+void read_name(char16_t* buffer) {
     for (std::uint32_t i = 0;; i++) {
         // A name that fills the buffer without its terminator is corrupt.
         if (i >= KAY_NAME_CAPACITY) fatal_error(MSG_DECODE);
         unsigned char unit[2];
         read_exact(unit, 2);
-        buffer[i] = static_cast<std::uint16_t>(unit[0] | (unit[1] << 8));
+        buffer[i] = static_cast<char16_t>(get_le(unit, 2));
         if (buffer[i] == 0) return;
     }
 }

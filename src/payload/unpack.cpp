@@ -6,11 +6,9 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "bootstrap/report.h"
 #include "common/bounded.h"
-#include "pathspec/expand.h"
-#include "payload/entry_name.h"
-#include "payload/format.h"
+#include "common/report.h"
+#include "format/format.h"
 #include "payload/reader.h"
 
 kchar g_entry_path[KAY_PATH_CAPACITY];
@@ -23,11 +21,13 @@ constexpr std::uint32_t INVALID_FILE_SIZE = 0xFFFFFFFFu;
 static unsigned char g_copy_buffer[COPY_BUFFER_SIZE];
 static kchar* g_known_directories[KNOWN_DIRECTORY_SLOTS];
 static std::uint32_t g_known_count;
+static kay_home_folder g_home_folder;
 
-static std::uint64_t le64(const unsigned char* b) {
-    std::uint64_t v = 0;
-    for (int i = 7; i >= 0; i--) v = (v << 8) | b[i];
-    return v;
+void unpack_begin(kay_home_folder home) {
+    for (std::uint32_t i = 0; i < g_known_count; i++) std::free(g_known_directories[i]);
+    g_known_count = 0;
+    g_home_folder = home;
+    g_first_entry_path[0] = 0;
 }
 
 static kchar* duplicate(const kchar* s) {
@@ -39,35 +39,34 @@ static kchar* duplicate(const kchar* s) {
 
 std::uint32_t file_crc(const kchar* path) {
     kay_file file = kay_sys.open_read(path);
-    if (!file.valid()) return 0;
+    if (!file.valid()) return KAY_CRC_MISSING;
     std::uint32_t size = kay_sys.file_size(file);
     if (size == INVALID_FILE_SIZE) {
         kay_sys.close_file(file);
-        return 0;
+        return KAY_CRC_MISSING;
     }
     kay_mapping mapping = kay_sys.map_file(file, size);
     if (!mapping.valid()) {
         kay_sys.close_file(file);
-        return 0;
+        return KAY_CRC_MISSING;
     }
     const void* view = kay_sys.map_view(mapping);
     if (view == nullptr) {
         kay_sys.close_mapping(mapping);
         kay_sys.close_file(file);
-        return 0;
+        return KAY_CRC_MISSING;
     }
     std::uint32_t crc = libdeflate_crc32(0, view, size);
     kay_sys.unmap_view(view, size);
     kay_sys.close_mapping(mapping);
     kay_sys.close_file(file);
-    return crc == 0 ? 1 : crc;
+    return stored_crc(crc);
 }
 
 bool ensure_directory(const kchar* path) {
     if (g_known_count == 0) {
         static kchar home[KAY_PATH_CAPACITY];
-        if (!expand_path_spec(home, KT("{HOME}"), KAY_PATH_CAPACITY))
-            fail_spec_expansion(KT("{HOME}"));
+        g_home_folder(home);
         // Without memory the home folder simply stays unrecorded.
         g_known_directories[0] = duplicate(home);
         if (g_known_directories[0] != nullptr) g_known_count = 1;
@@ -102,24 +101,42 @@ static bool starts_like_program(const unsigned char* data, std::uint32_t n) {
            (n >= 2 && data[0] == '#' && data[1] == '!');
 }
 
-void unpack_entry(void) {
+// Appends `name` to the path buffer `dst` in native form: unit for unit on
+// Windows; elsewhere as UTF-8 with each backslash turned into '/'.
+static void append_entry_name(kchar* dst, const char16_t* name, std::size_t length) {
+    std::uint32_t len = kay_strlen(dst);
+#if KAY_WINDOWS
+    for (std::size_t i = 0; i < length; i++) buf_put(dst, KAY_PATH_CAPACITY, &len, static_cast<kchar>(name[i]));
+#else
+    for (std::size_t i = 0; i < length;) {
+        std::uint32_t c;
+        if (!utf16_next(name, length, &i, &c)) fatal_error(MSG_DECODE);
+        char bytes[4];
+        unsigned n = utf8_encode(c == '\\' ? '/' : c, bytes);
+        for (unsigned k = 0; k < n; k++) buf_put(dst, KAY_PATH_CAPACITY, &len, bytes[k]);
+    }
+#endif
+}
+
+void unpack_entry(const kchar* target_dir, const char16_t* name) {
     // A name that would land outside the target directory is corrupt data;
     // it is refused before anything on disk is touched.
-    if (!entry_name_is_safe(g_entry_name)) fatal_error(MSG_DECODE);
+    std::size_t length = 0;
+    while (name[length] != 0) length++;
+    if (check_entry_name(name, length) != KAY_NAME_OK) fatal_error(MSG_DECODE);
 
-    buf_copy(g_entry_path, KAY_PATH_CAPACITY, g_target_dir);
+    buf_copy(g_entry_path, KAY_PATH_CAPACITY, target_dir);
     buf_append_char(g_entry_path, KAY_PATH_CAPACITY, KAY_SEP);
-    append_entry_name(g_entry_path, KAY_PATH_CAPACITY, g_entry_name);
+    append_entry_name(g_entry_path, name, length);
     if (g_first_entry_path[0] == 0) buf_copy(g_first_entry_path, KAY_PATH_CAPACITY, g_entry_path);
 
     unsigned char field[8];
     read_exact(field, 8);
-    std::uint64_t size = le64(field);
+    std::uint64_t size = get_le(field, 8);
     read_exact(field, 4);
-    std::uint32_t stored_crc = static_cast<std::uint32_t>(
-        field[0] | (field[1] << 8) | (field[2] << 16) | (static_cast<std::uint32_t>(field[3]) << 24));
+    std::uint32_t crc = static_cast<std::uint32_t>(get_le(field, 4));
 
-    if (file_crc(g_entry_path) == stored_crc) {
+    if (file_crc(g_entry_path) == crc) {
         while (size > 0) {
             std::uint32_t n = size < COPY_BUFFER_SIZE ? static_cast<std::uint32_t>(size) : COPY_BUFFER_SIZE;
             read_exact(g_copy_buffer, n);
@@ -144,7 +161,7 @@ void unpack_entry(void) {
             first = false;
         }
         if (!kay_sys.write_file(file, g_copy_buffer, n)) {
-            system_error(MSG_UNPACK, kay_sys.last_error());
+            system_error(MSG_UNPACK, kay_sys.last_error(), kay_sys.error_text);
             kay_exit(2);
         }
         size -= n;

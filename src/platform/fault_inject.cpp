@@ -20,6 +20,7 @@
 #include <cstring>
 #include <type_traits>
 
+#include "common/report.h"
 #include "platform/platform.h"
 
 namespace {

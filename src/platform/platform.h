@@ -10,21 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#if defined(_WIN32)
-#define KAY_WINDOWS 1
-// Native text is UTF-16 on Windows.
-typedef wchar_t kchar;
-#define KT(s) L##s
-#define KAY_SEP L'\\'
-#define KAY_SEP_STR L"\\"
-#else
-#define KAY_WINDOWS 0
-// Native text is UTF-8 elsewhere.
-typedef char kchar;
-#define KT(s) s
-#define KAY_SEP '/'
-#define KAY_SEP_STR "/"
-#endif
+#include "common/text.h"
 
 // Handles, one type for each kind so that one cannot pass for another (a
 // mapping for a file, say). The value 0 is "none"; the backends map their
@@ -133,13 +119,3 @@ inline constexpr kay_syscall_info kay_syscall_list[] = {
 // Ends the process with `code`. On POSIX a child that was ended by a signal
 // makes the launcher end by the same signal.
 [[noreturn]] void kay_exit_with_child_code(std::uint32_t code);
-
-// Abnormal end: exit code 3, nothing written by the launcher, no core dump.
-[[noreturn]] void kay_abort(void);
-
-// Ends the process after a reported failure, through the runtime's exit().
-[[noreturn]] void kay_exit(int code);
-
-// Test hook, never set by a launcher: called with the exit code by kay_exit
-// and kay_abort before the process ends. A test may leave it by throwing.
-extern void (*kay_exit_hook)(int code);

@@ -5,7 +5,7 @@
 
 #include <cstdlib>
 
-#include "platform/platform.h"
+#include "common/report.h"
 
 namespace kay_fuzz {
 

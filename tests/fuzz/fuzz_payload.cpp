@@ -25,7 +25,7 @@
 
 #include "common/bounded.h"
 #include "fuzz_common.h"
-#include "payload/format.h"
+#include "format/format.h"
 #include "payload/reader.h"
 #include "payload/unpack.h"
 
@@ -36,6 +36,8 @@ namespace {
 constexpr std::uint64_t WRITE_BUDGET = 8u << 20;
 
 std::string g_root;
+kchar g_target_dir[KAY_PATH_CAPACITY];
+char16_t g_entry_name[KAY_NAME_CAPACITY];
 unsigned long g_counter;
 std::uint64_t g_written;
 
@@ -112,6 +114,9 @@ void init() {
     kay_sys.unmap_view = tracked_unmap_view;
 }
 
+// The directory walk stops at the scratch root.
+void root_as_home(kchar* out) { buf_copy(out, KAY_PATH_CAPACITY, g_root.c_str()); }
+
 // Names directly under the root other than `own`.
 bool root_has_strangers(const std::string& own) {
     DIR* d = opendir(g_root.c_str());
@@ -149,7 +154,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
 
     buf_copy(g_target_dir, KAY_PATH_CAPACITY, dir.c_str());
-    g_first_entry_path[0] = 0;
+    unpack_begin(root_as_home);
     g_written = 0;
     bool exited = false;
     try {
@@ -157,7 +162,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         for (;;) {
             read_name(g_entry_name);
             if (g_entry_name[0] == 0) break;
-            unpack_entry();
+            unpack_entry(g_target_dir, g_entry_name);
         }
     } catch (const kay_fuzz::exit_request& e) {
         if (e.code != 2 && e.code != 3) kay_fuzz::finding();

@@ -165,6 +165,8 @@ TEST_P(Unpack, BadPayloadsEndWithTheirMessageAndWriteNothingMore) {
         {"t_traversal", decode, main_only},
         {"t_absolute", decode, main_only},
         {"t_drive", decode, main_only},
+        {"t_empty_part", decode, main_only},
+        {"t_trailing_sep", decode, main_only},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.launcher);

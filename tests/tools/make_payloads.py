@@ -169,6 +169,8 @@ def main():
     cases["traversal"] = container(compress(main + entry("..\\evil.txt", b"evil") + END))
     cases["absolute"] = container(compress(main + entry("\\abs.txt", b"evil") + END))
     cases["drive"] = container(compress(main + entry("C:\\drive.txt", b"evil") + END))
+    cases["empty_part"] = container(compress(main + entry("sub\\\\e.txt", b"evil") + END))
+    cases["trailing_sep"] = container(compress(main + entry("sub\\", b"evil") + END))
 
     # A name whose second unit lies across a window boundary: pad the stream
     # so the next name starts one byte before 131072, then a request that

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "child/handover.h"
+#include "platform/env_value.h"
 #include "platform/platform.h"
 
 namespace {
@@ -56,8 +57,6 @@ TEST(Handover, ResetRemovesInheritedValuesAndPublishesTheProcessId) {
     unsetenv("KOLVEX_ONEFILE_DIRECTORY");
 }
 
-// The module path is taken once per process, so each case runs in a
-// process of its own (a death test that reports by its exit code).
 const char* g_module;
 
 std::uint32_t fake_module_path(char* out, std::uint32_t capacity) {
@@ -71,36 +70,37 @@ std::uint32_t fake_module_path(char* out, std::uint32_t capacity) {
     return n;
 }
 
-// Exits 0 when the published variables are `directory` and `argv0`.
-void publish_and_check(const char* module, const char* argv0, const char* directory) {
-    g_module = module;
-    kay_sys.module_path = fake_module_path;
-    publish_launch_variables(argv0);
-    bool ok = env("KOLVEX_ONEFILE_DIRECTORY") == std::string(directory) &&
-              env("KOLVEX_ORIGINAL_ARGV0") == std::string(argv0);
-    if (!ok) {
-        std::fprintf(stderr, "DIRECTORY=%s ARGV0=%s\n", std::getenv("KOLVEX_ONEFILE_DIRECTORY"),
-                     std::getenv("KOLVEX_ORIGINAL_ARGV0"));
-    }
-    std::exit(ok ? 0 : 1);
-}
-
 TEST(Handover, PublishSetsTheLauncherFolderAndArgv0) {
-    using ::testing::ExitedWithCode;
-    EXPECT_EXIT(publish_and_check("/opt/tools/app", "./app", "/opt/tools"), ExitedWithCode(0), "");
-    EXPECT_EXIT(publish_and_check("/opt/tools/app", "", "/opt/tools"), ExitedWithCode(0), "");
-    EXPECT_EXIT(publish_and_check("/opt/my tools/app.bin", "app with \"quotes\"", "/opt/my tools"),
-                ExitedWithCode(0), "");
-    // At the root the folder is the empty text before the only separator.
-    EXPECT_EXIT(publish_and_check("/app", "app", ""), ExitedWithCode(0), "");
-    EXPECT_EXIT(publish_and_check("app", "app", "app"), ExitedWithCode(0), "");
-    // Without the launcher's path the folder is empty.
-    EXPECT_EXIT(publish_and_check(nullptr, "app", ""), ExitedWithCode(0), "");
-    // A path that fills the whole module buffer has no terminator.
     std::string longest = "/" + std::string(4095, 'p');
-    EXPECT_EXIT(publish_and_check(longest.c_str(), "a", ""), ExitedWithCode(0), "");
+    const struct {
+        const char* module;
+        const char* argv0;
+        const char* directory;
+    } cases[] = {
+        {"/opt/tools/app", "./app", "/opt/tools"},
+        {"/opt/tools/app", "", "/opt/tools"},
+        {"/opt/my tools/app.bin", "app with \"quotes\"", "/opt/my tools"},
+        // At the root the folder is the empty text before the only separator.
+        {"/app", "app", ""},
+        {"app", "app", "app"},
+        // Without the launcher's path the folder is empty.
+        {nullptr, "app", ""},
+        // A path that fills the whole module buffer has no terminator.
+        {longest.c_str(), "a", ""},
+    };
+    kay_sys.module_path = fake_module_path;
+    for (const auto& c : cases) {
+        g_module = c.module;
+        publish_launch_variables(c.argv0);
+        EXPECT_EQ(env("KOLVEX_ONEFILE_DIRECTORY"), c.directory) << (c.module ? c.module : "no path");
+        EXPECT_EQ(env("KOLVEX_ORIGINAL_ARGV0"), c.argv0);
+    }
     std::string too_long = "/" + std::string(4096, 'p');
-    EXPECT_EXIT(publish_and_check(too_long.c_str(), "a", ""), ExitedWithCode(3), "");
+    g_module = too_long.c_str();
+    EXPECT_EXIT(publish_launch_variables("a"), ::testing::ExitedWithCode(3), "");
+    kay_sys = kay_sys_default;
+    unsetenv("KOLVEX_ONEFILE_DIRECTORY");
+    unsetenv("KOLVEX_ORIGINAL_ARGV0");
 }
 
 TEST(Handover, PublishWithTheRealModulePath) {
@@ -108,14 +108,11 @@ TEST(Handover, PublishWithTheRealModulePath) {
     ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
     ASSERT_GT(n, 0);
     self[n] = 0;
-    std::string dir(self, std::strrchr(self, '/'));
-    EXPECT_EXIT(
-        {
-            publish_launch_variables("argv-zero");
-            std::exit(env("KOLVEX_ONEFILE_DIRECTORY") == dir && env("KOLVEX_ORIGINAL_ARGV0") == "argv-zero" ? 0
-                                                                                                            : 1);
-        },
-        ::testing::ExitedWithCode(0), "");
+    publish_launch_variables("argv-zero");
+    EXPECT_EQ(env("KOLVEX_ONEFILE_DIRECTORY"), std::string(self, std::strrchr(self, '/')));
+    EXPECT_EQ(env("KOLVEX_ORIGINAL_ARGV0"), "argv-zero");
+    unsetenv("KOLVEX_ONEFILE_DIRECTORY");
+    unsetenv("KOLVEX_ORIGINAL_ARGV0");
 }
 
 }  // namespace

@@ -16,7 +16,7 @@
 
 #include "pathspec/expand.h"
 #include "pathspec/token_values.h"
-#include "payload/unpack.h"
+#include "platform/env_value.h"
 #include "platform/platform.h"
 
 namespace {
@@ -345,9 +345,10 @@ TEST_F(Expand, EnvironmentValueIsACopyAndEmptyCountsAsUnset) {
 
 // canonicalise_target_dir with the POSIX full-path conversion.
 std::string canonical(const std::string& dir) {
-    std::strcpy(g_target_dir, dir.c_str());
-    canonicalise_target_dir();
-    return g_target_dir;
+    static char target[4096];
+    std::strcpy(target, dir.c_str());
+    canonicalise_target_dir(target);
+    return target;
 }
 
 TEST(Canonicalise, ResolvesAgainstTheCurrentDirectory) {

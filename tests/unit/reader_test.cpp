@@ -8,33 +8,13 @@
 #include <cstdint>
 #include <string>
 
+#include "format/format.h"
 #include "payload/reader.h"
+#include "payload_builder.h"
 
 namespace {
 
 constexpr std::size_t W = KAY_WINDOW_SIZE;
-
-// One frame without checksum or content size, window 2^17, its content in
-// raw blocks of at most 100000 bytes (so blocks and windows do not line up).
-std::string frame(const std::string& content, unsigned char window_descriptor = 0x38) {
-    std::string f = "\x28\xB5\x2F\xFD";
-    f += '\0';
-    f += static_cast<char>(window_descriptor);
-    std::size_t pos = 0;
-    do {
-        std::size_t n = std::min<std::size_t>(100000, content.size() - pos);
-        std::uint32_t header = (pos + n == content.size() ? 1u : 0u) | static_cast<std::uint32_t>(n << 3);
-        f += static_cast<char>(header & 0xFF);
-        f += static_cast<char>((header >> 8) & 0xFF);
-        f += static_cast<char>((header >> 16) & 0xFF);
-        f += content.substr(pos, n);
-        pos += n;
-    } while (pos < content.size());
-    return f;
-}
-
-// What follows the frame in a payload: the filler and the length field.
-std::string tail() { return std::string(10, '\0'); }
 
 std::string pseudo_random(std::size_t n) {
     std::string out(n, '\0');
@@ -46,14 +26,8 @@ std::string pseudo_random(std::size_t n) {
     return out;
 }
 
-std::string name_units(const std::u16string& name) {
-    std::string out;
-    for (char16_t u : name) {
-        out += static_cast<char>(u & 0xFF);
-        out += static_cast<char>(u >> 8);
-    }
-    return out + std::string(2, '\0');
-}
+// The payload after its magic, as the reader is given it.
+std::string input(const std::string& frame) { return attached_payload(frame).substr(sizeof KAY_MAGIC); }
 
 // Holds the input for the reader's whole life.
 struct Reader {
@@ -76,7 +50,7 @@ const char* const DECODE_ERROR = "^Error, couldn't decode attached data\\.\n$";
 
 TEST(Reader, ExactReadsAcrossWindowEndsAndSeveralWindows) {
     std::string content = pseudo_random(5 * W + 321);
-    Reader r(frame(content) + tail());
+    Reader r(input(raw_frame(content)));
     std::size_t pos = 0;
     // Up to one byte before a window's end, a read across it, one byte
     // ending exactly at the next end, a read spanning three windows, and
@@ -90,34 +64,34 @@ TEST(Reader, ExactReadsAcrossWindowEndsAndSeveralWindows) {
 
 TEST(Reader, NameUnitSplitBetweenWindowsIsAssembled) {
     std::string stream = std::string(W - 1, 'p') + name_units(u"\u00e9a\\\u4e2d") + name_units(u"");
-    Reader r(frame(stream) + tail());
+    Reader r(input(raw_frame(stream)));
     EXPECT_EQ(r.read(W - 1), std::string(W - 1, 'p'));
-    std::uint16_t name[1024];
+    char16_t name[1024];
     read_name(name);
-    EXPECT_EQ(std::u16string(reinterpret_cast<char16_t*>(name)), u"\u00e9a\\\u4e2d");
+    EXPECT_EQ(std::u16string(name), u"\u00e9a\\\u4e2d");
     read_name(name);
     EXPECT_EQ(name[0], 0);
 }
 
 TEST(Reader, SkippableFrameFirstYieldsNothingAndReadingGoesOn) {
     std::string skip = std::string("\x50\x2A\x4D\x18\x03\0\0\0", 8) + "abc";
-    Reader r(skip + frame("content") + tail());
+    Reader r(input(skip + raw_frame("content")));
     EXPECT_EQ(r.read(7), "content");
 }
 
 TEST(Reader, NameOf1023UnitsFitsAndOneMoreIsCorrupt) {
     std::u16string longest(1023, u'n');
     {
-        Reader r(frame(name_units(longest)) + tail());
-        std::uint16_t name[1024];
+        Reader r(input(raw_frame(name_units(longest))));
+        char16_t name[1024];
         read_name(name);
-        EXPECT_EQ(std::u16string(reinterpret_cast<char16_t*>(name)), longest);
+        EXPECT_EQ(std::u16string(name), longest);
     }
     EXPECT_EXIT(
         {
             stdout_to_stderr();
-            Reader r(frame(name_units(longest + u'n')) + tail());
-            std::uint16_t name[1024 + 8];
+            Reader r(input(raw_frame(name_units(longest + u'n'))));
+            char16_t name[1024 + 8];
             read_name(name);
         },
         ::testing::ExitedWithCode(2), DECODE_ERROR);
@@ -125,7 +99,7 @@ TEST(Reader, NameOf1023UnitsFitsAndOneMoreIsCorrupt) {
 
 TEST(Reader, CorruptTruncatedOrEndedInputIsADecodeError) {
     std::string content = pseudo_random(300000);
-    std::string whole = frame(content);
+    std::string whole = raw_frame(content);
     struct Case {
         const char* what;
         std::string input;
@@ -137,9 +111,9 @@ TEST(Reader, CorruptTruncatedOrEndedInputIsADecodeError) {
     bad_block[6] = static_cast<char>(bad_block[6] | 0x06);  // reserved block type
     for (const Case& c : {Case{"truncated frame", whole.substr(0, whole.size() / 2), content.size()},
                           Case{"truncated block header", whole.substr(0, 7), 1},
-                          Case{"read past the frame", whole + tail(), content.size() + 1},
-                          Case{"window above the limit", wide + tail(), 1},
-                          Case{"reserved block type", bad_block + tail(), 1},
+                          Case{"read past the frame", input(whole), content.size() + 1},
+                          Case{"window above the limit", input(wide), 1},
+                          Case{"reserved block type", input(bad_block), 1},
                           Case{"not a frame", std::string(16, 'x'), 1}}) {
         EXPECT_EXIT(
             {

@@ -4,8 +4,7 @@
 #include <cstring>
 #include <string>
 
-#include "bootstrap/report.h"
-#include "platform/platform.h"
+#include "common/report.h"
 
 namespace {
 
@@ -22,12 +21,9 @@ std::uint32_t fake_error_text(std::uint32_t, char* out, std::uint32_t capacity) 
 
 std::string line_for(const char* text, std::uint32_t code) {
     g_text = text;
-    kay_sys.error_text = fake_error_text;
     testing::internal::CaptureStderr();
-    system_error("Error, couldn't unpack file to target path.", code);
-    std::string line = testing::internal::GetCapturedStderr();
-    kay_sys = kay_sys_default;
-    return line;
+    system_error("Error, couldn't unpack file to target path.", code, fake_error_text);
+    return testing::internal::GetCapturedStderr();
 }
 
 TEST(SystemError, LineFormatKeepsPeriodAndDropsOnlyTrailingLineEnds) {

@@ -16,6 +16,7 @@ namespace {
 constexpr kay_process CHILD{4242};
 
 struct Calls {
+    std::string program;
     std::vector<std::string> argv;
     int waits = 0;
     std::uint32_t last_timeout = 0;
@@ -50,7 +51,8 @@ std::uint32_t fake_error_text(std::uint32_t, char* out, std::uint32_t) {
     std::strcpy(out, "Fake failure.");
     return 13;
 }
-bool fake_start(const kchar*, kchar*, kchar* const* argv, kay_process* process) {
+bool fake_start(const kchar* program, kchar*, kchar* const* argv, kay_process* process) {
+    g_calls.program = program;
     g_calls.argv.clear();
     for (; *argv != nullptr; argv++) g_calls.argv.push_back(*argv);
     if (!g_start_ok) return false;
@@ -101,7 +103,8 @@ protected:
 };
 
 TEST_F(RunChild, WaitsAndReturnsTheWholeCodeWithOwnPathFirst) {
-    EXPECT_EQ(run_child("as typed"), 0x80000003u);
+    EXPECT_EQ(run_child("/opt/app/program", "as typed"), 0x80000003u);
+    EXPECT_EQ(g_calls.program, "/opt/app/program");
     EXPECT_EQ(g_calls.argv, (std::vector<std::string>{"/opt/app/launcher", "one", ""}));
     EXPECT_EQ(g_calls.waits, 1);
     EXPECT_EQ(g_calls.last_timeout, KAY_WAIT_INFINITE);
@@ -114,12 +117,12 @@ TEST_F(RunChild, WaitsAndReturnsTheWholeCodeWithOwnPathFirst) {
 
 TEST_F(RunChild, UnreadableExitCodeGivesOneAndNoHandleGivesZeroWithoutWaiting) {
     g_code_ok = false;
-    EXPECT_EQ(run_child("x"), 1u);
+    EXPECT_EQ(run_child("/opt/app/program", "x"), 1u);
     EXPECT_EQ(g_calls.closes, 1);
 
     g_calls = Calls{};
     g_started = kay_process{};
-    EXPECT_EQ(run_child("x"), 0u);
+    EXPECT_EQ(run_child("/opt/app/program", "x"), 0u);
     EXPECT_EQ(g_calls.waits, 0);
     EXPECT_EQ(g_calls.closes, 0);
 }
@@ -127,18 +130,16 @@ TEST_F(RunChild, UnreadableExitCodeGivesOneAndNoHandleGivesZeroWithoutWaiting) {
 TEST_F(RunChild, FailedStartOrMissingVectorIsReportedWithExitTwo) {
     const char* line = "^Error, couldn't launch child \\(\\[Error 1234\\] Fake failure\\.\\)\n$";
     g_start_ok = false;
-    EXPECT_EXIT(run_child("x"), ::testing::ExitedWithCode(2), line);
+    EXPECT_EXIT(run_child("/opt/app/program", "x"), ::testing::ExitedWithCode(2), line);
     kay_sys.command_line_args = no_args;
-    EXPECT_EXIT(run_child("x"), ::testing::ExitedWithCode(2), line);
+    EXPECT_EXIT(run_child("/opt/app/program", "x"), ::testing::ExitedWithCode(2), line);
 }
 
-// Runs before the other tests (death tests first): the own path is taken
-// once per process.
 class RunChildDeathTest : public RunChild {};
 
 TEST_F(RunChildDeathTest, MissingOwnPathIsAnAbnormalEnd) {
     kay_sys.module_path = no_module_path;
-    EXPECT_EXIT(run_child("x"), ::testing::ExitedWithCode(3), "^$");
+    EXPECT_EXIT(run_child("/opt/app/program", "x"), ::testing::ExitedWithCode(3), "^$");
 }
 
 TEST_F(RunChild, HandlerTerminatesAfterTheGraceAndClosesOnlyItsOwnReference) {

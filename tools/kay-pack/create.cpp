@@ -14,8 +14,7 @@
 #include "args.h"
 #include "commands.h"
 #include "fail.h"
-#include "format.h"
-#include "le.h"
+#include "format/format.h"
 #include "main_path.h"
 #include "output_file.h"
 #include "progress.h"
@@ -39,6 +38,7 @@ static const char CREATE_HELP[] =
     "Exit codes: 0 done, 1 bad input or I/O failure, 2 bad command line.\n";
 
 static constexpr std::size_t READ_CHUNK = 1 << 20;
+static constexpr int DEFAULT_LEVEL = 19;
 
 namespace {
 
@@ -201,7 +201,7 @@ int run_create(int argc, char** argv) {
     packer.cctx = ZSTD_createCCtx();
     if (packer.cctx == nullptr) fail("out of memory");
     set_param(packer.cctx, ZSTD_c_compressionLevel, level, "the compression level");
-    set_param(packer.cctx, ZSTD_c_windowLog, MAX_WINDOW_LOG, "the window size");
+    set_param(packer.cctx, ZSTD_c_windowLog, KAY_WINDOW_LOG, "the window size");
     set_param(packer.cctx, ZSTD_c_enableLongDistanceMatching, 1, "long-distance matching");
     set_param(packer.cctx, ZSTD_c_checksumFlag, 0, "the checksum flag");
     set_param(packer.cctx, ZSTD_c_contentSizeFlag, 0, "the content size flag");
@@ -212,7 +212,7 @@ int run_create(int argc, char** argv) {
 
     install_signal_cleanup();
     output_open(packer.out, output);
-    output_write(packer.out, PAYLOAD_MAGIC, sizeof PAYLOAD_MAGIC);
+    output_write(packer.out, KAY_MAGIC, sizeof KAY_MAGIC);
 
     progress_start(packer.progress, "packing", quiet, files.size(), total);
     for (const SourceFile& file : files) {
@@ -224,7 +224,7 @@ int run_create(int argc, char** argv) {
     ZSTD_freeCCtx(packer.cctx);
     progress_end(packer.progress);
 
-    std::uint64_t frame_size = packer.out.written - sizeof PAYLOAD_MAGIC;
+    std::uint64_t frame_size = packer.out.written - sizeof KAY_MAGIC;
     std::string tail;
     put_le(tail, 0, 2);
     put_le(tail, packer.out.written + 2, 8);

@@ -9,10 +9,7 @@
 #include <unistd.h>
 
 #include "fail.h"
-#include "format.h"
-#include "le.h"
-
-static constexpr std::size_t WINDOW = 128 * 1024;
+#include "format/format.h"
 
 [[noreturn]] static void corrupt(const EntryStream& stream, const std::string& what) {
     if (stream.throw_errors) throw StreamError{what};
@@ -22,8 +19,8 @@ static constexpr std::size_t WINDOW = 128 * 1024;
 static void check_container(EntryStream& stream) {
     const unsigned char* p = stream.data;
     std::size_t size = stream.size;
-    if (size < sizeof PAYLOAD_MAGIC || p[0] != PAYLOAD_MAGIC[0] || p[1] != PAYLOAD_MAGIC[1] ||
-        p[2] != PAYLOAD_MAGIC[2])
+    if (size < sizeof KAY_MAGIC || p[0] != KAY_MAGIC[0] || p[1] != KAY_MAGIC[1] ||
+        p[2] != KAY_MAGIC[2])
         corrupt(stream, "not a payload (does not start with \"KAY\")");
     const unsigned char* frame = p + 3;
     std::size_t rest = size - 3;
@@ -33,9 +30,9 @@ static void check_container(EntryStream& stream) {
     if (ZSTD_isError(r)) corrupt(stream, "no Zstandard frame after \"KAY\"");
     if (r != 0) corrupt(stream, "truncated (incomplete frame header)");
     if (fh.frameType != ZSTD_frame) corrupt(stream, "a skippable frame where the Zstandard frame belongs");
-    if (fh.windowSize > (1ull << MAX_WINDOW_LOG))
+    if (fh.windowSize > (1ull << KAY_WINDOW_LOG))
         corrupt(stream, "frame window of " + std::to_string(fh.windowSize) + " bytes exceeds the launcher's limit of " +
-                            std::to_string(1ull << MAX_WINDOW_LOG));
+                            std::to_string(1ull << KAY_WINDOW_LOG));
     if (fh.dictID != 0) corrupt(stream, "frame needs a dictionary");
     stream.window_size = fh.windowSize;
 
@@ -43,12 +40,12 @@ static void check_container(EntryStream& stream) {
     if (ZSTD_isError(frame_size)) corrupt(stream, "truncated or corrupt Zstandard frame");
     stream.frame_size = frame_size;
     std::size_t after = rest - frame_size;
-    if (after < PAYLOAD_TAIL) corrupt(stream, "truncated (filler or length missing after the frame)");
-    if (after > PAYLOAD_TAIL) {
+    if (after < KAY_TAIL_SIZE) corrupt(stream, "truncated (filler or length missing after the frame)");
+    if (after > KAY_TAIL_SIZE) {
         unsigned magic = static_cast<unsigned>(get_le(frame + frame_size, 4));
         if (magic == ZSTD_MAGICNUMBER || (magic & ZSTD_MAGIC_SKIPPABLE_MASK) == ZSTD_MAGIC_SKIPPABLE_START)
             corrupt(stream, "more than one frame");
-        corrupt(stream, std::to_string(after - PAYLOAD_TAIL) + " unexpected bytes after the frame");
+        corrupt(stream, std::to_string(after - KAY_TAIL_SIZE) + " unexpected bytes after the frame");
     }
     const unsigned char* tail = frame + frame_size;
     if (tail[0] != 0 || tail[1] != 0) corrupt(stream, "filler after the frame is not two zero bytes");
@@ -75,9 +72,9 @@ void stream_open(EntryStream& stream, const std::string& path) {
 
     stream.dctx = ZSTD_createDCtx();
     if (stream.dctx == nullptr) fail("out of memory");
-    ZSTD_DCtx_setParameter(stream.dctx, ZSTD_d_windowLogMax, MAX_WINDOW_LOG);
+    ZSTD_DCtx_setParameter(stream.dctx, ZSTD_d_windowLogMax, KAY_WINDOW_LOG);
     stream.in = {stream.data + 3, stream.frame_size, 0};
-    stream.out.resize(WINDOW);
+    stream.out.resize(KAY_WINDOW_SIZE);
 }
 
 void stream_close(EntryStream& stream) {
@@ -133,7 +130,7 @@ bool stream_next(EntryStream& stream, EntryHeader& header) {
         }
         char16_t c = static_cast<char16_t>(unit[0] | (unit[1] << 8));
         if (c == 0) break;
-        if (header.name.size() == MAX_NAME_UNITS)
+        if (header.name.size() == KAY_NAME_CAPACITY - 1)
             corrupt(stream, "name of entry " + std::to_string(entry) + " longer than 1023 UTF-16 units");
         header.name.push_back(c);
     }

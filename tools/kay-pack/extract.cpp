@@ -8,7 +8,7 @@
 #include "commands.h"
 #include "entry_stream.h"
 #include "fail.h"
-#include "format.h"
+#include "format/format.h"
 #include "names.h"
 #include "output_file.h"
 #include "progress.h"

@@ -1,7 +1,7 @@
 // An .ico file as resources: each image as RT_ICON, and the directory, with
 // resource ids in place of file offsets, as RT_GROUP_ICON.
 #include "fail.h"
-#include "le.h"
+#include "format/format.h"
 #include "pe_resources.h"
 
 void icon_resources(std::vector<Resource>& out, const std::string& ico, const std::string& path) {

@@ -6,7 +6,7 @@
 
 #include "entry_stream.h"
 #include "fail.h"
-#include "le.h"
+#include "format/format.h"
 #include "names.h"
 
 static const char META_MAGIC[] = "KAYM";

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "le.h"
+#include "format/format.h"
 
 static void directory(std::string& out, std::size_t entries) {
     put_le(out, 0, 4);  // characteristics

@@ -7,7 +7,7 @@
 #include "commands.h"
 #include "entry_stream.h"
 #include "fail.h"
-#include "format.h"
+#include "format/format.h"
 #include "names.h"
 #include "progress.h"
 
@@ -56,7 +56,7 @@ int run_verify(int argc, char** argv) {
         if (!seen.insert(header.name).second) problem("name appears more than once");
         std::uint32_t crc = stored_crc(stream_content_crc(stream, header.size));
         char text[96];
-        if (header.crc == 0) {
+        if (header.crc == KAY_CRC_MISSING) {
             problem("crc 0 (the launcher would never write this file)");
         } else if (header.crc != crc) {
             std::snprintf(text, sizeof text, "crc mismatch (stored %08x, content gives %08x)", header.crc, crc);

@@ -4,7 +4,7 @@
 #include <cctype>
 
 #include "fail.h"
-#include "le.h"
+#include "format/format.h"
 #include "names.h"
 #include "pe_resources.h"
 

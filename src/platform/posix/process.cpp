@@ -229,23 +229,10 @@ void unlock_target(kay_lock lock) {
 
 }  // namespace kay_posix
 
-void (*kay_exit_hook)(int code);
-
-void kay_exit(int code) {
-    if (kay_exit_hook != nullptr) kay_exit_hook(code);
-    exit(code);
-}
-
 void kay_exit_with_child_code(std::uint32_t code) {
     // A child ended by the handler's SIGKILL must not make the launcher end
     // by SIGKILL: the event's own signal ends it.
     if (kay_posix::g_event_signal != 0) kay_posix::die_by_signal(kay_posix::g_event_signal);
     if (kay_posix::g_child_signal != 0) kay_posix::die_by_signal(kay_posix::g_child_signal);
     exit(static_cast<int>(code & 0xFF));
-}
-
-void kay_abort(void) {
-    if (kay_exit_hook != nullptr) kay_exit_hook(3);
-    fflush(stderr);
-    _exit(3);
 }

@@ -92,18 +92,4 @@ void unlock_target(kay_lock lock) {
 
 }  // namespace kay_win32
 
-void (*kay_exit_hook)(int code);
-
-void kay_exit(int code) {
-    if (kay_exit_hook != nullptr) kay_exit_hook(code);
-    std::exit(code);
-}
-
 void kay_exit_with_child_code(std::uint32_t code) { std::exit(static_cast<int>(code)); }
-
-void kay_abort(void) {
-    if (kay_exit_hook != nullptr) kay_exit_hook(3);
-    std::fflush(stderr);
-    // Exit code 3, as the runtime's abort() gives, without its own message.
-    ExitProcess(3);
-}

@@ -1,7 +1,21 @@
-#include "bootstrap/report.h"
+#include "common/report.h"
 
 #include <cstdio>
 #include <cstdlib>
+
+void (*kay_exit_hook)(int code);
+
+void kay_exit(int code) {
+    if (kay_exit_hook != nullptr) kay_exit_hook(code);
+    std::exit(code);
+}
+
+void kay_abort(void) {
+    if (kay_exit_hook != nullptr) kay_exit_hook(3);
+    std::fflush(stderr);
+    // Exit code 3, as the runtime's abort() gives, without its message.
+    std::_Exit(3);
+}
 
 void fatal_error(const char* message) {
     std::puts(message);
@@ -15,10 +29,10 @@ void trim_line_end(char* text, std::uint32_t n) {
     }
 }
 
-void system_error(const char* message, std::uint32_t code) {
+void system_error(const char* message, std::uint32_t code, kay_error_text text_of) {
     static char text[4096];
     text[0] = 0;
-    std::uint32_t n = kay_sys.error_text(code, text, sizeof text);
+    std::uint32_t n = text_of(code, text, sizeof text);
     if (n >= sizeof text) n = sizeof text - 1;
     text[n] = 0;
     trim_line_end(text, n);

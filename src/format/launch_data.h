@@ -7,7 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "platform/platform.h"
+#include "common/text.h"
 
 struct kay_launch_data {
     const kchar* target_spec;

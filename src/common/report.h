@@ -1,0 +1,43 @@
+// Error reporting and the ends of the process: every failure is reported
+// where it is found and ends the process at once.
+#pragma once
+
+#include <cstdint>
+
+#include "common/text.h"
+
+// Message texts, exact.
+#define MSG_REGISTER_HANDLER "Error, failed to register signal handler."
+#define MSG_NO_HEADER "Error, couldn't find attached data header."
+#define MSG_NO_MEMORY "Error, couldn't allocate memory."
+#define MSG_DECODE "Error, couldn't decode attached data."
+#define MSG_UNPACK "Error, couldn't unpack file to target path."
+#define MSG_LAUNCH "Error, couldn't launch child"
+
+// Writes `message` and a newline to standard output, then exit(2).
+[[noreturn]] void fatal_error(const char* message);
+
+// The system's text for an error code into a narrow buffer, its length
+// returned, 0 when there is none (the platform's error_text).
+typedef std::uint32_t (*kay_error_text)(std::uint32_t code, char* out, std::uint32_t capacity);
+
+// Writes "message ([Error code] system text)" to standard error, the text
+// taken from `text`. The caller ends the process.
+void system_error(const char* message, std::uint32_t code, kay_error_text text);
+
+// Writes the expansion-failure message for `spec` to standard error, then
+// ends abnormally (exit code 3).
+[[noreturn]] void fail_spec_expansion(const kchar* spec);
+
+// Removes the trailing run of CR and LF from `text` of length `n`.
+void trim_line_end(char* text, std::uint32_t n);
+
+// Abnormal end: exit code 3, nothing written by the launcher, no core dump.
+[[noreturn]] void kay_abort(void);
+
+// Ends the process after a reported failure, through the runtime's exit().
+[[noreturn]] void kay_exit(int code);
+
+// Test hook, never set by a launcher: called with the exit code by kay_exit
+// and kay_abort before the process ends. A test may leave it by throwing.
+extern void (*kay_exit_hook)(int code);
