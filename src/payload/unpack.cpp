@@ -30,6 +30,12 @@ static std::uint64_t le64(const unsigned char* b) {
     return v;
 }
 
+void unpack_begin(void) {
+    for (std::uint32_t i = 0; i < g_known_count; i++) std::free(g_known_directories[i]);
+    g_known_count = 0;
+    g_first_entry_path[0] = 0;
+}
+
 static kchar* duplicate(const kchar* s) {
     std::uint32_t n = kay_strlen(s) + 1;
     kchar* copy = static_cast<kchar*>(std::malloc(n * sizeof(kchar)));

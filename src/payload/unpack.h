@@ -12,6 +12,8 @@ extern std::uint16_t g_entry_name[];
 extern kchar g_entry_path[];
 extern kchar g_first_entry_path[];
 
+// Starts an unpacking afresh: no first entry, no directory known.
+void unpack_begin(void);
 void unpack_entry(void);
 // CRC-32 of the file at `path`, 1 in place of 0; 0 when there is no usable
 // (missing, unreadable, empty, unmappable) file.
