@@ -1,44 +1,45 @@
 # Two commands do all the set-up on a fresh machine:
 #   make demo   builds a launcher around the demo application and runs it
-#   make test   builds both platforms and runs every test (native and Wine)
+#   make test   installs what is missing, builds both platforms and runs
+#               every test (native, Windows under Wine, sanitized)
+# The native targets (native, demo, test-native, asan, fuzz) install
+# nothing: scripts/check-deps names what is missing and how to install it.
 
 SHELL := /bin/sh
 JOBS ?= $(shell nproc)
+FUZZ_SECONDS ?= 60
 WINEPREFIX_DIR := $(CURDIR)/build/wineprefix
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
-.PHONY: all deps native win32 win64 asan demo demo-win32 test test-native test-asan wine-prefix bench clean
+.PHONY: all deps native win32 win64 asan demo demo-win32 test test-native test-win32 test-asan wine-prefix fuzz bench clean
 
 all: native
 
-# Installs what is missing; a no-op when everything is there.
+# Installs whatever is missing for every build and test; a no-op when
+# everything is there.
 deps:
-	@if ! command -v cmake >/dev/null || ! command -v ninja >/dev/null \
-	   || ! command -v i686-w64-mingw32-g++-posix >/dev/null || ! command -v wine >/dev/null \
-	   || ! command -v x86_64-w64-mingw32-g++-posix >/dev/null || ! command -v osslsigncode >/dev/null \
-	   || ! command -v zstd >/dev/null || ! command -v python3 >/dev/null \
-	   || [ ! -f /usr/local/src/kay-zstd/lib/zstd.h ] || [ ! -f /usr/include/gtest/gtest.h ] \
-	   || [ ! -f /usr/include/zstd.h ] || [ ! -f /usr/include/libdeflate.h ] \
-	   || [ ! -f /usr/local/src/kay-libdeflate/libdeflate.h ]; then \
-	    $(SUDO) ./scripts/install-deps; \
-	fi
+	@scripts/check-deps native win32 fuzz >/dev/null 2>&1 || $(SUDO) ./scripts/install-deps
 
-native: deps
+native:
+	@scripts/check-deps native
 	cmake --preset native
 	cmake --build --preset native -j $(JOBS)
 
 # The Windows builds pack with the native kay-pack, so they come second.
 win32: native
+	@scripts/check-deps win32
 	cmake --preset win32
 	cmake --build --preset win32 -j $(JOBS)
 
 win64: native
+	@scripts/check-deps win32
 	cmake --preset win64
 	cmake --build --preset win64 -j $(JOBS)
 
 # The native tests again, under AddressSanitizer and UndefinedBehaviorSanitizer
 # (the launcher keeps its heap copies until it ends, so leaks are not checked).
-asan: deps
+asan:
+	@scripts/check-deps native
 	cmake --preset asan
 	cmake --build --preset asan -j $(JOBS)
 
@@ -54,7 +55,8 @@ demo-win32: win32 wine-prefix
 	cd build && WINEPREFIX=$(WINEPREFIX_DIR) WINEDEBUG=-all wine ./win32/kay-launcher.exe "first argument" second
 
 # One fresh Wine prefix per test run, with its server kept alive meanwhile.
-wine-prefix: deps
+wine-prefix:
+	@scripts/check-deps win32
 	rm -rf $(WINEPREFIX_DIR)
 	mkdir -p build
 	WINEPREFIX=$(WINEPREFIX_DIR) WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" \
@@ -62,13 +64,36 @@ wine-prefix: deps
 	WINEPREFIX=$(WINEPREFIX_DIR) wineserver -w
 	WINEPREFIX=$(WINEPREFIX_DIR) wineserver -p >/dev/null 2>&1 </dev/null
 
-test: win32 win64 wine-prefix
-	KAY_REQUIRE_WIN32=1 KAY_WINEPREFIX=$(WINEPREFIX_DIR) ctest --preset native -j $(JOBS); \
+# Native tests (Windows launchers under Wine among them), then the unit
+# tests of the Windows build under Wine, then the sanitized run.
+test: deps
+	$(MAKE) win32 win64 wine-prefix
+	KAY_REQUIRE_WIN32=1 KAY_WINEPREFIX=$(WINEPREFIX_DIR) ctest --preset native -j $(JOBS) \
+	  && ctest --preset win32 -j $(JOBS); \
 	  rc=$$?; WINEPREFIX=$(WINEPREFIX_DIR) wineserver -k >/dev/null 2>&1; exit $$rc
 	$(MAKE) test-asan
 
 test-native: native
 	ctest --preset native -j $(JOBS)
+
+# The Windows unit tests alone (after make win32 wine-prefix).
+test-win32:
+	ctest --preset win32 -j $(JOBS)
+
+# Each libFuzzer target for FUZZ_SECONDS, from the committed corpus (and,
+# for the payload target, seeds made from the test payloads). New inputs go
+# to build/fuzz/corpus/<target>, crash files to build/fuzz/findings; one
+# reproduces with build/fuzz/tests/fuzz/kay_fuzz_<target> <file>.
+FUZZ_BIN := build/fuzz/tests/fuzz
+fuzz:
+	@scripts/check-deps native fuzz
+	cmake --preset fuzz
+	cmake --build --preset fuzz -j $(JOBS)
+	mkdir -p build/fuzz/corpus/payload build/fuzz/corpus/pathspec build/fuzz/findings
+	$(FUZZ_BIN)/kay_fuzz_payload -max_total_time=$(FUZZ_SECONDS) -close_fd_mask=3 -print_final_stats=1 \
+	  -artifact_prefix=build/fuzz/findings/ build/fuzz/corpus/payload tests/fuzz/corpus/payload $(FUZZ_BIN)/seeds
+	$(FUZZ_BIN)/kay_fuzz_pathspec -max_total_time=$(FUZZ_SECONDS) -close_fd_mask=3 -print_final_stats=1 \
+	  -artifact_prefix=build/fuzz/findings/ build/fuzz/corpus/pathspec tests/fuzz/corpus/pathspec
 
 bench: native
 	./bench/run-all

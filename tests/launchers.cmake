@@ -77,7 +77,7 @@ if(WIN32)
   add_executable(kay-run-exit ${CMAKE_CURRENT_LIST_DIR}/probe/run_exit.cpp)
   target_link_options(kay-run-exit PRIVATE -municode -static -static-libgcc -static-libstdc++)
   add_executable(kay-handler-check ${CMAKE_CURRENT_LIST_DIR}/probe/handler_check.cpp
-    ${CMAKE_CURRENT_LIST_DIR}/unit/support.cpp)
+    ${CMAKE_CURRENT_LIST_DIR}/unit/support.cpp ${KAY_TEST_CONSTANTS})
   target_link_libraries(kay-handler-check PRIVATE kay_core)
 endif()
 

@@ -1,6 +1,6 @@
 // Shared by the fuzz targets and their replay driver: a reported failure or
 // an abnormal end leaves the input by an exception instead of ending the
-// process, so one process can try many inputs.
+// process, so one process can try many inputs, each as if it ran alone.
 #pragma once
 
 #include <cstdlib>
@@ -18,6 +18,13 @@ struct exit_request {
 // A finding the sanitizers would not see: stop here so it is reported.
 [[noreturn]] inline void finding() { __builtin_trap(); }
 
-inline void install_exit_hook() { kay_exit_hook = throw_exit; }
+// Around each input. An exit leaves what a launcher keeps until it ends
+// (heap copies, see fuzz_common.cpp); for the target the input's end is the
+// process end, so end_input(true) frees them. After an input that ran to
+// its end nothing the core took from the heap may remain: that would be a
+// leak or state carried into the next input, where a crash file would no
+// longer reproduce alone.
+void begin_input();
+void end_input(bool exited);
 
 }  // namespace kay_fuzz

@@ -97,7 +97,6 @@ std::uint32_t u32(const std::uint8_t* p) { return p[0] | (p[1] << 8) | (p[2] << 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     constexpr std::size_t HEADER = 24;
     if (size < HEADER) return 0;
-    kay_fuzz::install_exit_hook();
     g_set.capacity = u32(data) % 4201;
     std::uint8_t flags = data[4];
     g_set.home_fails = flags & 1;
@@ -135,13 +134,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     kay_sys.system_time = fake_time;
 
     std::vector<kchar> out(g_set.capacity);
+    bool exited = false;
+    kay_fuzz::begin_input();
     try {
         expand_path_spec(out.data(), parts[0].c_str(), static_cast<std::int32_t>(g_set.capacity));
         // Whatever the result, the text stays terminated inside the buffer.
         if (g_set.capacity > 0 && std::memchr(out.data(), 0, out.size()) == nullptr) kay_fuzz::finding();
     } catch (const kay_fuzz::exit_request& e) {
         if (e.code != 3) kay_fuzz::finding();
+        exited = true;
     }
+    kay_fuzz::end_input(exited);
     kay_sys = kay_sys_default;
     return 0;
 }

@@ -35,11 +35,17 @@ namespace {
 // frame that decodes to gigabytes stays cheap.
 constexpr std::uint64_t WRITE_BUDGET = 8u << 20;
 
+// Directories one input may create before the disk counts as full, so
+// that names hundreds of levels deep stay cheap: every level is looked up
+// among the known directories, with paths compared in full.
+constexpr unsigned DIRECTORY_BUDGET = 16;
+
 std::string g_root;
 kchar g_target_dir[KAY_PATH_CAPACITY];
 char16_t g_entry_name[KAY_NAME_CAPACITY];
 unsigned long g_counter;
 std::uint64_t g_written;
+unsigned g_directories;
 
 bool capped_write(kay_file file, const void* data, std::uint32_t size) {
     if (g_written + size > WRITE_BUDGET) {
@@ -49,6 +55,36 @@ bool capped_write(kay_file file, const void* data, std::uint32_t size) {
     g_written += size;
     return kay_sys_default.write_file(file, data, size);
 }
+
+kay_mkdir_result capped_create_directory(const kchar* path) {
+    kay_mkdir_result result = kay_sys_default.create_directory(path);
+    if (result == KAY_MKDIR_CREATED && ++g_directories > DIRECTORY_BUDGET) {
+        rmdir(path);
+        errno = ENOSPC;
+        return KAY_MKDIR_FAILED;
+    }
+    return result;
+}
+
+// One decoder context for all inputs, reset where the reader frees it (the
+// link's --wrap of both calls). A new one per input allocated and poisoned
+// the window anew, up to 128 MiB, which took most of an input's time.
+ZSTD_DCtx* g_decoder;
+
+}  // namespace
+
+extern "C" ZSTD_DCtx* __real_ZSTD_createDCtx();
+
+extern "C" ZSTD_DCtx* __wrap_ZSTD_createDCtx() {
+    if (g_decoder == nullptr) g_decoder = __real_ZSTD_createDCtx();
+    return g_decoder;
+}
+
+extern "C" std::size_t __wrap_ZSTD_freeDCtx(ZSTD_DCtx* context) {
+    return ZSTD_DCtx_reset(context, ZSTD_reset_session_and_parameters);
+}
+
+namespace {
 
 // What the core holds open; an exit leaves it to the process end, which
 // here is the end of the input: the files and views left are released then.
@@ -105,8 +141,8 @@ void init() {
     if (mkdtemp(buf.data()) == nullptr) abort();
     g_root = buf.data();
     atexit([] { remove_tree(g_root); });
-    kay_fuzz::install_exit_hook();
     kay_sys.write_file = capped_write;
+    kay_sys.create_directory = capped_create_directory;
     kay_sys.open_read = tracked_open_read;
     kay_sys.open_write = tracked_open_write;
     kay_sys.close_file = tracked_close_file;
@@ -156,7 +192,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     buf_copy(g_target_dir, KAY_PATH_CAPACITY, dir.c_str());
     unpack_begin(root_as_home);
     g_written = 0;
+    g_directories = 0;
     bool exited = false;
+    kay_fuzz::begin_input();
     try {
         setup(input, input_size);
         for (;;) {
@@ -169,6 +207,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         exited = true;
     }
     teardown();
+    // The next input starts as a fresh launcher would: no directory known.
+    unpack_begin(root_as_home);
+    kay_fuzz::end_input(exited);
     // Nothing stays open after an input that ran to its end.
     if (!g_files.empty() || !g_views.empty()) {
         if (!exited) kay_fuzz::finding();

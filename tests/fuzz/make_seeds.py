@@ -4,13 +4,15 @@
 Usage: make_seeds.py PAYLOAD_DIR OUT_DIR
 
 Each payload goes in as it is (a whole attached payload), and, when its
-frame decodes, also as its decoded entry stream, which the target
-compresses itself.
+frame decodes to at most 1 MiB (libFuzzer's longest input), also as its
+decoded entry stream, which the target compresses itself.
 """
 import os
 import shutil
 import subprocess
 import sys
+
+MAX_STREAM = 1 << 20
 
 
 def main():
@@ -29,7 +31,7 @@ def main():
         frame = data[3:-10]
         r = subprocess.run(["zstd", "-q", "-d", "-c", "--long=31"], input=frame,
                            stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
-        if r.returncode == 0 and r.stdout:
+        if r.returncode == 0 and 0 < len(r.stdout) <= MAX_STREAM:
             with open(os.path.join(out, base + ".stream"), "wb") as f:
                 f.write(r.stdout)
 

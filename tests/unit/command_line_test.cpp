@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -11,6 +12,15 @@
 #include "common/bounded.h"
 
 namespace {
+
+// Native text from UTF-8 and back (the same on POSIX, UTF-16 on Windows).
+std::basic_string<kchar> native(const std::string& s) {
+    return std::filesystem::path(std::u8string(s.begin(), s.end())).native();
+}
+std::string utf8(const kchar* s) {
+    std::u8string u = std::filesystem::path(s).u8string();
+    return std::string(u.begin(), u.end());
+}
 
 // The documented splitting rules (as CommandLineToArgvW applies them to
 // every argument after the program name): blanks and tabs outside quotes
@@ -50,9 +60,9 @@ std::vector<std::string> split(const std::string& line) {
 }
 
 std::string quoted(const std::string& argument) {
-    std::vector<char> line(KAY_COMMAND_LINE_CAPACITY, 0);
-    append_argument_to(line.data(), KAY_COMMAND_LINE_CAPACITY, argument.c_str());
-    return line.data();
+    std::vector<kchar> line(KAY_COMMAND_LINE_CAPACITY, 0);
+    append_argument_to(line.data(), KAY_COMMAND_LINE_CAPACITY, native(argument).c_str());
+    return utf8(line.data());
 }
 
 struct Case {
@@ -99,16 +109,16 @@ TEST(CommandLine, ArgumentsJoinedByBlanksSplitBackWithoutTheEmptyOnes) {
     std::vector<std::string> args{"", "first"};
     for (const Case& c : CASES) args.push_back(c.argument);
     args.insert(args.end(), {"", "", R"(end\)", ""});
-    std::vector<char> line(KAY_COMMAND_LINE_CAPACITY, 0);
+    std::vector<kchar> line(KAY_COMMAND_LINE_CAPACITY, 0);
     std::vector<std::string> kept;
     for (size_t i = 0; i < args.size(); i++) {
         if (i > 0) buf_append_char(line.data(), KAY_COMMAND_LINE_CAPACITY, ' ');
-        append_argument_to(line.data(), KAY_COMMAND_LINE_CAPACITY, args[i].c_str());
+        append_argument_to(line.data(), KAY_COMMAND_LINE_CAPACITY, native(args[i]).c_str());
         if (!args[i].empty()) kept.push_back(args[i]);
     }
-    EXPECT_EQ(split(line.data()), kept);
+    EXPECT_EQ(split(utf8(line.data())), kept);
     // An empty argument leaves its blanks: two in a row, one at the end.
-    std::string text = line.data();
+    std::string text = utf8(line.data());
     EXPECT_EQ(text.substr(0, 7), " first ");
     EXPECT_EQ(text.substr(text.size() - 10), R"(x"   end\ )");
 }
@@ -119,25 +129,25 @@ std::string repeat(size_t n, char c) { return std::string(n, c); }
 // an abnormal end, with nothing written.
 TEST(CommandLineDeathTest, LineLimitIs32768UnitsWithTerminator) {
     g_command_line[0] = 0;
-    append_argument(repeat(32767, 'x').c_str());
-    EXPECT_EQ(std::string(g_command_line).size(), 32767u);
+    append_argument(native(repeat(32767, 'x')).c_str());
+    EXPECT_EQ(utf8(g_command_line).size(), 32767u);
 
     g_command_line[0] = 0;
     std::string spaced = repeat(32764, 'x') + " ";  // quoted: 32767 units
-    append_argument(spaced.c_str());
-    EXPECT_EQ(std::string(g_command_line), "\"" + spaced + "\"");
+    append_argument(native(spaced).c_str());
+    EXPECT_EQ(utf8(g_command_line), "\"" + spaced + "\"");
 
     EXPECT_EXIT(
         {
             g_command_line[0] = 0;
-            append_argument(repeat(32768, 'x').c_str());
+            append_argument(native(repeat(32768, 'x')).c_str());
             std::exit(0);
         },
         ::testing::ExitedWithCode(3), "^$");
     EXPECT_EXIT(
         {
             g_command_line[0] = 0;
-            append_argument((repeat(32765, 'x') + " ").c_str());
+            append_argument(native((repeat(32765, 'x') + " ")).c_str());
             std::exit(0);
         },
         ::testing::ExitedWithCode(3), "^$");
@@ -145,7 +155,7 @@ TEST(CommandLineDeathTest, LineLimitIs32768UnitsWithTerminator) {
     EXPECT_EXIT(
         {
             g_command_line[0] = 0;
-            append_argument((repeat(32763, 'x') + " \\").c_str());
+            append_argument(native((repeat(32763, 'x') + " \\")).c_str());
             std::exit(0);
         },
         ::testing::ExitedWithCode(3), "^$");
@@ -153,8 +163,8 @@ TEST(CommandLineDeathTest, LineLimitIs32768UnitsWithTerminator) {
     EXPECT_EXIT(
         {
             g_command_line[0] = 0;
-            append_argument(repeat(20000, 'x').c_str());
-            append_argument(repeat(12768, 'y').c_str());
+            append_argument(native(repeat(20000, 'x')).c_str());
+            append_argument(native(repeat(12768, 'y')).c_str());
             std::exit(0);
         },
         ::testing::ExitedWithCode(3), "^$");

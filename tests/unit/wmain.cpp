@@ -1,0 +1,7 @@
+// Windows programs linked with the core start at wmain (-municode).
+#include <gtest/gtest.h>
+
+int wmain(int argc, wchar_t** argv) {
+    testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
