@@ -6,6 +6,7 @@
 #include "common/bounded.h"
 #include "common/report.h"
 #include "format/format.h"
+#include "platform/paths.h"
 
 constexpr std::uint32_t GRACE_MS = 5000;
 
@@ -34,7 +35,8 @@ std::uint32_t run_child(const kchar* program, const kchar* argv0) {
 #endif
 
     kay_process process{};
-    if (!kay_sys.start_process(program, g_command_line, args, &process)) {
+    static kchar long_form[KAY_SYSTEM_PATH_CAPACITY];
+    if (!kay_sys.start_process(kay_system_path(program, long_form), g_command_line, args, &process)) {
         system_error(MSG_LAUNCH, kay_sys.last_error(), kay_sys.error_text);
         kay_exit(2);
     }

@@ -226,6 +226,11 @@ TEST_F(Unpack, EntryNamesOutsideTheTargetAreRefusedAsCorrupt) {
         {u"a/../b", KAY_NAME_DOT_COMPONENT},
         {u"a\\. .\\b", KAY_NAME_DOT_COMPONENT},
         {u"sub\\...", KAY_NAME_DOT_COMPONENT},
+        {u"CONSOLE", KAY_NAME_OK}, {u"COM10", KAY_NAME_OK}, {u"xNUL", KAY_NAME_OK}, {u"NULL.txt", KAY_NAME_OK},
+        {u"nul", KAY_NAME_DEVICE}, {u"a\\NUL.txt", KAY_NAME_DEVICE}, {u"aux.tar.gz/b", KAY_NAME_DEVICE},
+        {u"COM1 ", KAY_NAME_DEVICE}, {u"con.", KAY_NAME_DEVICE}, {u"lpt\u00b2", KAY_NAME_DEVICE},
+        {u"Com\u00b9", KAY_NAME_DEVICE}, {u"LPT0", KAY_NAME_DEVICE}, {u"prn .x", KAY_NAME_DEVICE},
+        {u"CONIN$", KAY_NAME_DEVICE}, {u"conout$.log", KAY_NAME_DEVICE}, {u"lpt\u00b3", KAY_NAME_DEVICE},
     };
     kay_exit_hook = throw_exit;
     for (const auto& [name, reason] : names) {
@@ -248,6 +253,24 @@ TEST_F(Unpack, EntryNamesOutsideTheTargetAreRefusedAsCorrupt) {
         teardown();
     }
     kay_exit_hook = nullptr;
+}
+
+// Windows paths from 248 units on reach every file and folder call in the
+// long form (the rules of that form: tests/unit/paths_test.cpp).
+TEST_F(Unpack, LongWindowsPathsReachTheCallsInTheLongForm) {
+    kay_sys.open_read = [](const kchar* p) { return g_calls.push_back(std::string("read ") + p), kay_file{}; };
+    kay_sys.open_write = [](const kchar* p) { return g_calls.push_back(std::string("open ") + p), kay_file{}; };
+    kay_sys.create_directory = [](const kchar* p) {
+        return g_calls.push_back(std::string("mkdir ") + p), KAY_MKDIR_CREATED;
+    };
+    std::string target = "C:\\u\\" + std::string(240, 'x'), dir = "\\\\?\\" + target + "\\sub";
+    start_reader(entry_fields("x", crc32_of("x")));
+    kay_exit_hook = throw_exit;
+    testing::internal::CaptureStderr();
+    EXPECT_THROW(unpack_entry(target.c_str(), u"sub.\\f. "), int);
+    kay_exit_hook = nullptr;
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "Error, failed to open '" + target + "/sub./f. ' for writing.\n");
+    EXPECT_EQ(g_calls, (std::vector<std::string>{"read " + dir + "\\f", "home", "mkdir " + dir, "open " + dir + "\\f"}));
 }
 
 bool failing_write(kay_file, const void*, std::uint32_t) { return false; }
