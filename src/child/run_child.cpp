@@ -36,7 +36,12 @@ std::uint32_t run_child(const kchar* program, const kchar* argv0) {
 
     kay_process process{};
     static kchar long_form[KAY_SYSTEM_PATH_CAPACITY];
-    if (!kay_sys.start_process(kay_system_path(program, long_form), g_command_line, args, &process)) {
+    const kchar* path = kay_system_path(program, long_form);
+    bool started = kay_sys.start_process(path, g_command_line, args, &process);
+    // Not every Windows starts a program from the long form (Wine does
+    // not): the path as it is is tried next.
+    if (!started && path != program) started = kay_sys.start_process(program, g_command_line, args, &process);
+    if (!started) {
         system_error(MSG_LAUNCH, kay_sys.last_error(), kay_sys.error_text);
         kay_exit(2);
     }
