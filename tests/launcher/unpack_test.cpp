@@ -255,9 +255,9 @@ TEST_P(Unpack, DeepTreeIsMadeWithASmallStackAndTheProgramStarts) {
     const Platform& p = GetParam();
     Scratch dir;
     std::string exe = stage(p, "t_deep_tree", dir.path()), report = dir / "report.txt", deep = dir / "unpacked";
-    std::map<std::string, std::optional<std::string>> env = {{"PROBE_OUT", p.path(report)}};
-    Result r = p.windows ? run(p, exe, {.env = env})
-                         : run(p, "sh", {.args = {"-c", "ulimit -s 1024 && exec \"$0\"", exe}, .env = env});
+    RunOptions o{.env = {{"PROBE_OUT", p.path(report)}}};
+    if (!p.windows) o.args = {"-c", "ulimit -s 1024 && exec \"$0\"", exe};
+    Result r = run(p, p.windows ? exe : "sh", o);
     EXPECT_EQ(r.code, 0) << r.out << r.err;
     for (int i = 0; i < 320; i++) deep += "/a";
     EXPECT_EQ(read_file(deep + "/f"), "deep tree");

@@ -44,21 +44,4 @@ TEST(LockName, FnvHashOfTheFoldedPathWithEitherSeparator) {
     }
 }
 
-// What Windows does to a short path, done before the long form is taken.
-TEST(SystemPath, LongFullWindowsPathsTakeTheLongForm) {
-    const text x(240, 'x');
-    const std::pair<text, text> rows[] = {
-        {KT("C:\\") + x + KT("\\a..\\b/c. ."), KT("\\\\?\\C:\\") + x + KT("\\a.\\b\\c")},
-        {KT("\\\\srv\\share\\") + x + KT("//d./e"), KT("\\\\?\\UNC\\srv\\share\\") + x + KT("\\d\\e")},
-        {KT("z:/") + x + KT("\\fff/gg\\"), KT("\\\\?\\z:\\") + x + KT("\\fff\\gg\\")},
-        // Unchanged: too short, already long, a device path, POSIX, relative.
-        {KT("C:\\") + x.substr(0, 244), KT("C:\\") + x.substr(0, 244)},
-        {KT("\\\\?\\C:\\") + x, KT("\\\\?\\C:\\") + x}, {KT("\\\\.\\C:\\") + x, KT("\\\\.\\C:\\") + x},
-        {KT("/home/") + x, KT("/home/") + x}, {KT("rel\\") + x, KT("rel\\") + x}};
-    for (const auto& [in, form] : rows) {
-        kchar out[KAY_SYSTEM_PATH_CAPACITY];
-        EXPECT_EQ(text(kay_system_path(in.c_str(), out)), form) << in.size();
-    }
-}
-
 }  // namespace
