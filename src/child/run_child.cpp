@@ -6,6 +6,7 @@
 #include "common/bounded.h"
 #include "common/report.h"
 #include "format/format.h"
+#include "platform/paths.h"
 
 constexpr std::uint32_t GRACE_MS = 5000;
 
@@ -34,7 +35,13 @@ std::uint32_t run_child(const kchar* program, const kchar* argv0) {
 #endif
 
     kay_process process{};
-    if (!kay_sys.start_process(program, g_command_line, args, &process)) {
+    static kchar long_form[KAY_SYSTEM_PATH_CAPACITY];
+    const kchar* path = kay_system_path(program, long_form);
+    bool started = kay_sys.start_process(path, g_command_line, args, &process);
+    // Not every Windows starts a program from the long form (Wine does
+    // not): the path as it is is tried next.
+    if (!started && path != program) started = kay_sys.start_process(program, g_command_line, args, &process);
+    if (!started) {
         system_error(MSG_LAUNCH, kay_sys.last_error(), kay_sys.error_text);
         kay_exit(2);
     }

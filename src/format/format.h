@@ -46,8 +46,9 @@ void put_le(Bytes& out, std::uint64_t value, int bytes) {
 // target directory on every system: relative, no ':' (drive letters, stream
 // names), components separated by '\' or '/', none of them empty or made of
 // dots and blanks only (Windows drops trailing dots and blanks, so "..",
-// ". " and "..." may all mean a parent), and valid UTF-16. New reasons (for
-// instance device names) go into this enum and check_entry_name.
+// ". " and "..." may all mean a parent), none that Windows takes for a
+// device, and valid UTF-16. A payload is portable, so every system refuses
+// the same names.
 enum kay_name_reason {
     KAY_NAME_OK,
     KAY_NAME_EMPTY,
@@ -58,6 +59,11 @@ enum kay_name_reason {
     KAY_NAME_BAD_UTF16,
     KAY_NAME_EMPTY_COMPONENT, // "a\\b", "dir\"
     KAY_NAME_DOT_COMPONENT,
+    // CON, PRN, AUX, NUL, COM0-9, LPT0-9 (also COM and LPT with a
+    // superscript 1, 2 or 3), CONIN$ or CONOUT$, in any case, with or
+    // without an extension or trailing dots and blanks: "nul", "Aux.tar.gz",
+    // "COM1 ", "con.". Windows sends what is written there to the device.
+    KAY_NAME_DEVICE,
 };
 kay_name_reason check_entry_name(const char16_t* name, std::size_t length);
 

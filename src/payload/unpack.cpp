@@ -10,6 +10,7 @@
 #include "common/report.h"
 #include "format/format.h"
 #include "payload/reader.h"
+#include "platform/paths.h"
 
 kchar g_entry_path[KAY_PATH_CAPACITY];
 kchar g_first_entry_path[KAY_PATH_CAPACITY];
@@ -38,7 +39,8 @@ static kchar* duplicate(const kchar* s) {
 }
 
 std::uint32_t file_crc(const kchar* path) {
-    kay_file file = kay_sys.open_read(path);
+    kchar long_form[KAY_SYSTEM_PATH_CAPACITY];
+    kay_file file = kay_sys.open_read(kay_system_path(path, long_form));
     if (!file.valid()) return KAY_CRC_MISSING;
     std::uint32_t size = kay_sys.file_size(file);
     if (size == INVALID_FILE_SIZE) {
@@ -75,7 +77,8 @@ bool ensure_directory(const kchar* path) {
         if (kay_strcmp(g_known_directories[i], path) == 0) return true;
     }
     if (kay_strlen(path) == 2 && path[1] == ':') return true;
-    if (kay_sys.create_directory(path) == KAY_MKDIR_FAILED) return false;
+    static kchar long_form[KAY_SYSTEM_PATH_CAPACITY];
+    if (kay_sys.create_directory(kay_system_path(path, long_form)) == KAY_MKDIR_FAILED) return false;
     if (g_known_count < KNOWN_DIRECTORY_SLOTS) {
         kchar* copy = duplicate(path);
         if (copy != nullptr) g_known_directories[g_known_count++] = copy;
@@ -83,17 +86,40 @@ bool ensure_directory(const kchar* path) {
     return true;
 }
 
+// Makes the parent folder of `path` exist. The immediate parent is tried
+// first; only when it cannot be made is the folder above it tried, and so
+// on up; then each folder that failed is made again on the way down, the
+// highest one once more when nothing above it could be made. One work
+// buffer, cut at the separators on the way up and mended on the way down,
+// serves every depth.
 void ensure_parent_directory(const kchar* path) {
-    kchar parent[KAY_PATH_CAPACITY];
-    buf_copy(parent, KAY_PATH_CAPACITY, path);
-    std::uint32_t i = kay_strlen(parent);
-    // The first unit is never a separator to cut at.
-    while (i > 1 && parent[i - 1] != KAY_SEP) i--;
-    if (i <= 1) return;
-    parent[i - 1] = 0;
-    if (ensure_directory(parent)) return;
-    ensure_parent_directory(parent);
-    ensure_directory(parent);
+    static kchar work[KAY_PATH_CAPACITY];
+    buf_copy(work, KAY_PATH_CAPACITY, path);
+    std::uint32_t len = kay_strlen(work);
+    std::uint32_t parent = 0;  // the immediate parent's length
+    bool made = false;
+    for (;;) {
+        std::uint32_t i = len;
+        // The first unit is never a separator to cut at.
+        while (i > 1 && work[i - 1] != KAY_SEP) i--;
+        if (i <= 1) break;
+        len = i - 1;
+        work[len] = 0;
+        if (parent == 0) parent = len;
+        made = ensure_directory(work);
+        if (made) break;
+    }
+    if (parent == 0 || (made && len == parent)) return;
+    if (made) {
+        work[len] = KAY_SEP;
+        len += kay_strlen(work + len);
+    }
+    for (;;) {
+        ensure_directory(work);
+        if (len == parent) return;
+        work[len] = KAY_SEP;
+        len += kay_strlen(work + len);
+    }
 }
 
 static bool starts_like_program(const unsigned char* data, std::uint32_t n) {
@@ -146,7 +172,8 @@ void unpack_entry(const kchar* target_dir, const char16_t* name) {
     }
 
     ensure_parent_directory(g_entry_path);
-    kay_file file = kay_sys.open_write(g_entry_path);
+    static kchar long_form[KAY_SYSTEM_PATH_CAPACITY];
+    kay_file file = kay_sys.open_write(kay_system_path(g_entry_path, long_form));
     if (!file.valid()) {
         std::fprintf(stderr, "Error, failed to open '" KAY_PRI_S "' for writing.\n", g_entry_path);
         kay_exit(2);

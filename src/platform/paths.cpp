@@ -61,3 +61,41 @@ void kay_lock_name(const kchar* folded_dir, kchar* out) {
     for (int shift = 60; shift >= 0; shift -= 4) out[n++] = static_cast<kchar>("0123456789abcdef"[(hash >> shift) & 15]);
     out[n] = 0;
 }
+
+static bool is_sep(kchar c) { return c == '\\' || c == '/'; }
+
+const kchar* kay_system_path(const kchar* path, kchar* out) {
+    std::uint32_t n = kay_strlen(path);
+    if (n < KAY_LONG_PATH_FROM) return path;
+    const char* prefix;
+    std::uint32_t from;  // where the path's own text begins to be copied
+    kchar letter = static_cast<kchar>(path[0] | 0x20);
+    if (letter >= 'a' && letter <= 'z' && path[1] == ':' && is_sep(path[2])) {
+        prefix = "\\\\?\\";
+        from = 0;
+    } else if (is_sep(path[0]) && is_sep(path[1]) && !is_sep(path[2]) && path[2] != '?' && path[2] != '.') {
+        prefix = "\\\\?\\UNC\\";
+        from = 2;
+    } else {
+        return path;
+    }
+    std::uint32_t len = 0;
+    for (; prefix[len] != 0; len++) out[len] = static_cast<kchar>(prefix[len]);
+    std::uint32_t name = len;  // where the current name begins
+    for (std::uint32_t i = from; i <= n; i++) {
+        if (i < n && !is_sep(path[i])) {
+            out[len++] = path[i];
+            continue;
+        }
+        if (i < n && len == name) continue;  // a run of separators
+        if (i == n) {
+            while (len > name && (out[len - 1] == '.' || out[len - 1] == ' ')) len--;
+        } else if (len > name + 1 && out[len - 1] == '.') {
+            len--;
+        }
+        if (i < n) out[len++] = '\\';
+        name = len;
+    }
+    out[len] = 0;
+    return out;
+}

@@ -94,6 +94,10 @@ TEST_F(CreateErrors, NamesTheLauncherCannotTakeAreRefused) {
     write_file(path("app/..."), "x");
     expect_failure({}, "'" + path("app/...") + "': unusable entry name: '.' or '..' component");
     unlink(path("app/...").c_str());
+    write_file(path("app/Aux.tar.gz"), "x");
+    expect_failure({},
+                   "'" + path("app/Aux.tar.gz") + "': unusable entry name: Windows device name (CON, NUL, COM1...)");
+    unlink(path("app/Aux.tar.gz").c_str());
 
     // 5 components of 200 characters: 1004 units; one more file name of 20
     // units crosses 1023.

@@ -167,6 +167,7 @@ TEST_P(Unpack, BadPayloadsEndWithTheirMessageAndWriteNothingMore) {
         {"t_drive", decode, main_only},
         {"t_empty_part", decode, main_only},
         {"t_trailing_sep", decode, main_only},
+        {"t_device", decode, main_only},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.launcher);
@@ -246,6 +247,21 @@ TEST_P(Unpack, EntryPathOf4095UnitsFitsAndOneMoreIsAnAbnormalEnd) {
         EXPECT_TRUE(exists(home + "/unpacked/" + main_name(p)));
         EXPECT_FALSE(exists(home + "/unpacked/" + name.substr(0, 200)));
     }
+}
+
+// 320 folder levels to make, natively with a small stack (more than it held
+// when each level took a frame); the file's path is over 640 units long.
+TEST_P(Unpack, DeepTreeIsMadeWithASmallStackAndTheProgramStarts) {
+    const Platform& p = GetParam();
+    Scratch dir;
+    std::string exe = stage(p, "t_deep_tree", dir.path()), report = dir / "report.txt", deep = dir / "unpacked";
+    RunOptions o{.env = {{"PROBE_OUT", p.path(report)}}};
+    if (!p.windows) o.args = {"-c", "ulimit -s 1024 && exec \"$0\"", exe};
+    Result r = run(p, p.windows ? exe : "sh", o);
+    EXPECT_EQ(r.code, 0) << r.out << r.err;
+    for (int i = 0; i < 320; i++) deep += "/a";
+    EXPECT_EQ(read_file(deep + "/f"), "deep tree");
+    EXPECT_TRUE(exists(report));
 }
 
 INSTANTIATE_TEST_SUITE_P(Launchers, Unpack, ::testing::ValuesIn(platforms()), platform_name);

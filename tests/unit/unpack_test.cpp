@@ -199,6 +199,7 @@ void throw_exit(int code) { throw code; }
 // (kay-pack's tests check the message it gives for it), and the launcher
 // refusing every name with a reason as corrupt data, before any disk access.
 TEST_F(Unpack, EntryNamesOutsideTheTargetAreRefusedAsCorrupt) {
+    const kay_name_reason DEV = KAY_NAME_DEVICE;
     const struct {
         std::u16string name;
         kay_name_reason reason;
@@ -226,6 +227,9 @@ TEST_F(Unpack, EntryNamesOutsideTheTargetAreRefusedAsCorrupt) {
         {u"a/../b", KAY_NAME_DOT_COMPONENT},
         {u"a\\. .\\b", KAY_NAME_DOT_COMPONENT},
         {u"sub\\...", KAY_NAME_DOT_COMPONENT},
+        {u"CONSOLE", KAY_NAME_OK}, {u"COM10", KAY_NAME_OK}, {u"xNUL", KAY_NAME_OK}, {u"NULL.txt", KAY_NAME_OK},
+        {u"nul", DEV}, {u"a\\NUL.txt", DEV}, {u"aux.tar.gz", DEV}, {u"COM1 ", DEV}, {u"con.", DEV}, {u"lpt\u00b2", DEV},
+        {u"Com\u00b9", DEV}, {u"LPT0", DEV}, {u"prn .x", DEV}, {u"CONIN$", DEV}, {u"conout$", DEV}, {u"lpt\u00b3", DEV},
     };
     kay_exit_hook = throw_exit;
     for (const auto& [name, reason] : names) {
@@ -248,6 +252,26 @@ TEST_F(Unpack, EntryNamesOutsideTheTargetAreRefusedAsCorrupt) {
         teardown();
     }
     kay_exit_hook = nullptr;
+}
+
+// Full Windows paths from 248 units on reach the file and folder calls in
+// the long form, after what Windows does to a short path; others unchanged.
+TEST_F(Unpack, LongWindowsPathsReachTheCallsInTheLongForm) {
+    kay_sys.open_read = [](const kchar* p) { return g_calls.push_back(p), kay_file{}; };
+    kay_sys.create_directory = [](const kchar* p) { return g_calls.push_back(p), KAY_MKDIR_CREATED; };
+    const std::string x(250, 'x'), l = "\\\\?\\", c = "C:\\" + x;
+    const std::pair<std::string, std::string> rows[] = {
+        {c + "\\a..\\b/c. .", l + c + "\\a.\\b\\c"}, {"z:/" + x + "\\fff/gg\\", l + "z:\\" + x + "\\fff\\gg\\"},
+        {"\\\\srv\\share\\" + x + "//d./e", l + "UNC\\srv\\share\\" + x + "\\d\\e"}, {l + c, l + c},
+        {c.substr(0, 247), c.substr(0, 247)}, {"\\\\.\\" + c, "\\\\.\\" + c}, {"/home/" + x, "/home/" + x},
+        {"rel\\" + x, "rel\\" + x}};
+    ensure_directory("C:");  // the home folder is asked for once
+    for (const auto& [path, form] : rows) {
+        g_calls.clear();
+        EXPECT_EQ(file_crc(path.c_str()), 0u);
+        EXPECT_TRUE(ensure_directory(path.c_str()));
+        EXPECT_EQ(g_calls, (std::vector<std::string>{form, form}));
+    }
 }
 
 bool failing_write(kay_file, const void*, std::uint32_t) { return false; }
