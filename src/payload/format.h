@@ -8,7 +8,3 @@
 
 constexpr unsigned char KAY_MAGIC[3] = {0x4B, 0x41, 0x59};  // "KAY"
 constexpr std::uint32_t KAY_NAME_CAPACITY = 1024;          // UTF-16 units, terminator included
-
-// The attached payload, placed in read-only data when the launcher is built.
-extern "C" const unsigned char kay_payload_data[] __asm__("kay_payload_data");
-extern "C" const std::uint32_t kay_payload_size __asm__("kay_payload_size");
