@@ -205,6 +205,34 @@ TEST_F(Build, InstalledKayPackFindsThePrebuiltLaunchersInstalledWithIt) {
     EXPECT_EQ(files_of(path("out/files")), files_of(path("app")));
 }
 
+// The README's recipe for programs that find their files through argv[0],
+// with the machine's python3 and just enough of its library to start.
+TEST_F(Build, ReadmeRecipeGivesPythonItsHome) {
+    std::string readme = read_file(KAY_SOURCE_DIR "/README.md");
+    std::size_t at = readme.find("```sh\n#!/bin/sh\n", readme.find("### Applications that find their files through argv[0]"));
+    ASSERT_NE(at, std::string::npos);
+    std::string script = readme.substr(at + 6, readme.find("```", at + 6) - at - 6);
+    auto ask = [](const std::string& program, const char* code) {
+        std::string text = run(native(), program, {.args = {"-c", code}}).out;
+        return text.erase(text.find_last_not_of('\n') + 1);
+    };
+    std::string python = fs::canonical(ask("python3", "import sys; print(sys.executable)")).string();
+    std::string version = ask(python, "import sys; print('python%d.%d' % sys.version_info[:2])");
+    write_file(path("dist/run"), script);
+    fs::permissions(path("dist/run"), fs::perms::owner_exec, fs::perm_options::add);
+    fs::create_directories(path("dist/python/bin"));
+    fs::copy_file(python, path("dist/python/bin/python3"));
+    fs::create_directories(path("dist/python/lib/" + version));
+    fs::copy("/usr/lib/" + version + "/encodings", path("dist/python/lib/" + version + "/encodings"),
+             fs::copy_options::recursive);
+    fs::copy_file("/usr/lib/" + version + "/os.py", path("dist/python/lib/" + version + "/os.py"));
+    write_file(path("dist/app.py"), "import sys\nprint(sys.prefix, sys.argv[1:])\n");
+    ASSERT_EQ(build({path("dist"), "--main", "run", "-o", path("out/app"), "--target-spec", "{PROGRAM_DIR}/u", "--level", "3", "-q"}).code, 0);
+    Result r = run(native(), path("out/app"), {.args = {"one"}});
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(r.out, path("out/u/python") + " ['one']\n");
+}
+
 TEST_F(Build, BadArgumentsAreReportedBeforeAnythingIsBuilt) {
     write_file(path("app/main"), "#!/bin/sh\n");
     write_file(path("outside"), "x");
