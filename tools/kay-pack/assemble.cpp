@@ -121,10 +121,11 @@ static std::string base_name(const std::string& path) {
     return at == std::string::npos ? path : path.substr(at + 1);
 }
 
-std::uint64_t assemble_launcher(AssembleRequest r, const std::string& payload_path, const std::string& main_rel) {
+std::uint64_t assemble_launcher(AssembleRequest r, const std::string& payload_path, const std::string& main_rel,
+                                const std::vector<IndexEntry>* index) {
     bool windows = windows_target(r.target);
     if (r.launcher.empty()) r.launcher = find_prebuilt(r.target);
-    BlockPayload payload = read_block_payload(payload_path);
+    BlockPayload payload = read_block_payload(payload_path, index);
     LauncherConstants& c = r.constants;
     if (!r.product_given) {
         std::string main = main_rel;

@@ -32,4 +32,6 @@ AssembleRequest assemble_request(const ParsedArgs& args);
 // Writes the launcher for `payload` to request.output (which appears only
 // when complete) and returns its size. `main_rel` is the main program's
 // path, for the default product; "" takes it from the payload's first entry.
-std::uint64_t assemble_launcher(AssembleRequest request, const std::string& payload, const std::string& main_rel);
+// `index`, when not nullptr, is the payload's, known from writing it.
+std::uint64_t assemble_launcher(AssembleRequest request, const std::string& payload, const std::string& main_rel,
+                                const std::vector<IndexEntry>* index = nullptr);

@@ -87,7 +87,7 @@ int run_build(int argc, char** argv) {
     g_payload = pack.output;
     std::atexit(remove_payload);
     CreateResult packed = create_payload(pack);
-    std::uint64_t size = assemble_launcher(launcher, pack.output, packed.main_rel);
+    std::uint64_t size = assemble_launcher(launcher, pack.output, packed.main_rel, &packed.index);
     remove_payload();
     g_payload.clear();
     if (!pack.quiet)

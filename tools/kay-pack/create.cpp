@@ -118,7 +118,7 @@ static std::uint32_t read_pass(Packer& packer, std::FILE* fd, const SourceFile& 
     return crc;
 }
 
-static void pack_file(Packer& packer, const SourceFile& file) {
+static std::uint32_t pack_file(Packer& packer, const SourceFile& file) {
     std::FILE* fd = host_fopen(file.path, "rb");
     if (fd == nullptr) fail_errno("cannot open " + ::quoted(file.path));
     std::uint32_t crc = read_pass(packer, fd, file, false);
@@ -137,6 +137,7 @@ static void pack_file(Packer& packer, const SourceFile& file) {
         if (read_pass(packer, fd, file, true) != crc) changed(file);
     }
     std::fclose(fd);
+    return stored_crc(crc);
 }
 
 // Files are ordered by extension, then by name: like files side by side
@@ -195,7 +196,7 @@ CreateResult create_payload(const CreateRequest& request) {
 
     progress_start(packer.progress, "packing", request.quiet, files.size(), total);
     for (const SourceFile& file : files) {
-        pack_file(packer, file);
+        result.index.push_back({file.name, file.size, pack_file(packer, file)});
         packer.file_ends.push_back(packer.fed);
     }
     const unsigned char end_marker[2] = {0, 0};

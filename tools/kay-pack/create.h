@@ -4,6 +4,9 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
+
+#include "launcher_block.h"
 
 struct CreateRequest {
     std::string root;    // application directory
@@ -18,6 +21,7 @@ struct CreateRequest {
 struct CreateResult {
     std::string main_rel;  // the main program, relative, '/' separators
     std::uint64_t files = 0, bytes = 0, frame_size = 0, payload_size = 0;
+    std::vector<IndexEntry> index;  // the entries written, in payload order
 };
 
 CreateResult create_payload(const CreateRequest& request);

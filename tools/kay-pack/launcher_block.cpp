@@ -79,7 +79,7 @@ std::string read_whole_file(const std::string& path, const std::string& what) {
     return data;
 }
 
-BlockPayload read_block_payload(const std::string& path) {
+BlockPayload read_block_payload(const std::string& path, const std::vector<IndexEntry>* known) {
     BlockPayload payload;
     payload.bytes = read_whole_file(path, "payload");
     // The launcher finds the payload from the block's end through this field.
@@ -88,6 +88,11 @@ BlockPayload read_block_payload(const std::string& path) {
     if (size < 8 || get_le(reinterpret_cast<const unsigned char*>(payload.bytes.data()) + expected, 8) != expected)
         fail(::quoted(path) + ": does not end with its length as 8 bytes (" + std::to_string(expected) +
              "), so a launcher could not find it");
+    if (known != nullptr) {
+        payload.whole = true;
+        payload.index = *known;
+        return payload;
+    }
     std::string why;
     payload.whole = read_payload_index(path, payload.index, why);
     if (!payload.whole) warn(::quoted(path) + ": " + why + "; the launcher gets no entry index");

@@ -33,7 +33,9 @@ struct BlockPayload {
     bool whole = false;
     std::vector<IndexEntry> index;
 };
-BlockPayload read_block_payload(const std::string& path);
+// `known` (when not nullptr) is the index of a payload just written, which
+// then is not decoded again.
+BlockPayload read_block_payload(const std::string& path, const std::vector<IndexEntry>* known);
 
 // The whole block.
 std::string launcher_block(const BlockPayload& payload, const LauncherConstants& constants);
