@@ -70,7 +70,7 @@ TEST_F(Build, LaunchersOfEveryTargetRunAndAreReproducible) {
         EXPECT_TRUE(read_file(out) == built) << "assemble differs from build";
         ASSERT_EQ(kay_pack(args, no_tools).code, 0);
         EXPECT_TRUE(read_file(out) == built) << "two builds differ";
-        if (exists(pack_exe)) {
+        if (all.size() > 1 && exists(pack_exe)) {
             const Platform& wine = all[1];
             std::vector<std::string> wargs{"build", wine.path(app), "--main", "bin/" + main, "-o", wine.path(out), "-q"};
             wargs.insert(wargs.end(), options.begin(), options.end());
@@ -120,11 +120,14 @@ TEST_F(Build, LaunchersOfEveryTargetRunAndAreReproducible) {
             EXPECT_TRUE(bad.err.starts_with(expected)) << bad.err;
         }
         if (!windows) {
+#ifndef __SANITIZE_ADDRESS__  // the sanitizers bring their own libraries
             // Self-contained: nothing but the C library's own parts.
             std::istringstream libs(run(native(), "ldd", {.args = {out}}).out);
             for (std::string line; std::getline(libs, line);)
                 EXPECT_TRUE(line.find("linux-vdso.so") != std::string::npos || line.find("libc.so.6") != std::string::npos ||
-                            line.find("ld-linux-x86-64.so") != std::string::npos) << line;
+                            line.find("libm.so.6") != std::string::npos || line.find("ld-linux-x86-64.so") != std::string::npos)
+                    << line;
+#endif
             continue;
         }
         write_file(out, built);
