@@ -1,8 +1,9 @@
-# zstd and libdeflate for the launcher and kay-pack (kay::zstd,
-# kay::deflate); natively also zlib (kay::zlib), for the tests that check
-# libdeflate's CRC-32 against it.
+# zstd and libdeflate for kay-pack (kay::zstd, kay::deflate) and the
+# launcher (kay::zstd_static, kay::deflate_static); natively also zlib
+# (kay::zlib), for the tests that check libdeflate's CRC-32 against it.
 #
-# Native builds use the system's libraries. Cross builds for Windows compile
+# Native builds use the system's libraries (the launcher their static
+# archives). Cross builds for Windows compile
 # zstd's decoder and libdeflate's CRC-32 from Debian's sources
 # (scripts/install-deps fetches them).
 
@@ -20,6 +21,7 @@ if(CMAKE_CROSSCOMPILING AND WIN32)
     ZSTD_NO_TRACE=1 DEBUGLEVEL=0)
   target_compile_options(kay_zstd PRIVATE -O2)
   add_library(kay::zstd ALIAS kay_zstd)
+  add_library(kay::zstd_static ALIAS kay_zstd)
 
   set(KAY_DEFLATE_SOURCE_DIR "/usr/local/src/kay-libdeflate" CACHE PATH "libdeflate source tree")
   if(NOT EXISTS "${KAY_DEFLATE_SOURCE_DIR}/libdeflate.h")
@@ -34,12 +36,23 @@ if(CMAKE_CROSSCOMPILING AND WIN32)
   target_include_directories(kay_deflate SYSTEM PUBLIC "${KAY_DEFLATE_SOURCE_DIR}")
   target_compile_options(kay_deflate PRIVATE -O2)
   add_library(kay::deflate ALIAS kay_deflate)
+  add_library(kay::deflate_static ALIAS kay_deflate)
 else()
   find_package(PkgConfig REQUIRED)
-  pkg_check_modules(KAY_ZSTD REQUIRED IMPORTED_TARGET libzstd)
-  add_library(kay::zstd ALIAS PkgConfig::KAY_ZSTD)
-  pkg_check_modules(KAY_DEFLATE REQUIRED IMPORTED_TARGET libdeflate)
-  add_library(kay::deflate ALIAS PkgConfig::KAY_DEFLATE)
+  find_package(Threads REQUIRED)
+  foreach(lib zstd deflate)
+    string(TOUPPER "${lib}" upper)
+    pkg_check_modules(KAY_${upper} REQUIRED IMPORTED_TARGET lib${lib})
+    add_library(kay::${lib} ALIAS PkgConfig::KAY_${upper})
+    # The static archive for the launcher, which then needs nothing but the
+    # C library where it runs (Debian's libzstd.a has no worker threads,
+    # which only kay-pack uses).
+    find_library(KAY_${upper}_ARCHIVE NAMES lib${lib}.a HINTS ${KAY_${upper}_LIBRARY_DIRS} REQUIRED)
+    add_library(kay_${lib}_archive INTERFACE)
+    target_include_directories(kay_${lib}_archive SYSTEM INTERFACE ${KAY_${upper}_INCLUDE_DIRS})
+    target_link_libraries(kay_${lib}_archive INTERFACE "${KAY_${upper}_ARCHIVE}" Threads::Threads)
+    add_library(kay::${lib}_static ALIAS kay_${lib}_archive)
+  endforeach()
   find_package(ZLIB REQUIRED)
   add_library(kay::zlib ALIAS ZLIB::ZLIB)
 endif()

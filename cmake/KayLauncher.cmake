@@ -3,18 +3,30 @@
 #     [TARGET_SPEC <spec>] [COMPANY <text>] [PRODUCT <text>] [VERSION <text>]
 #     [FILE_VERSION <text>] [PRODUCT_VERSION <text>] [OUTPUT_NAME <name>]
 #     [DESCRIPTION <text>] [ICON <file.ico>]
-#     [PACK_ARGS <kay-pack create options>...] [DEPENDS <targets or files>...])
+#     [PACK_ARGS <kay-pack create options>...] [DEPENDS <targets or files>...]
+#     [PREBUILT <target or file>])
 #
-# Builds a launcher executable that carries the payload in its read-only
-# data. With APP_DIR the payload is written at build time by `kay-pack create`.
-# Windows launchers also get a version resource made from the constants
-# (and the icon, when given), so the file's properties show them.
+# Writes a launcher at build time without compiling anything: `kay-pack
+# assemble` (PAYLOAD) or `kay-pack build` (APP_DIR: packs the folder first)
+# puts the payload and the constants onto the prebuilt launcher program of
+# the platform being built for (native, win32 or win64). Windows launchers
+# also get a version resource made from the constants (and the icon, when
+# given). <name> is a target; its KAY_LAUNCHER_FILE property is the
+# launcher's path (<binary dir>/<OUTPUT_NAME or name>[.exe]). PREBUILT
+# takes another prebuilt program than the platform's.
 
-set(_KAY_LAUNCHER_DIR ${CMAKE_CURRENT_LIST_DIR})
+# The prebuilt program's target name for this platform.
+if(NOT WIN32)
+  set(_KAY_TARGET native)
+elseif(CMAKE_SIZEOF_VOID_P EQUAL 8)
+  set(_KAY_TARGET win64)
+else()
+  set(_KAY_TARGET win32)
+endif()
 
 # The one place for a launcher's defaults: kay_add_launcher, this tree's
-# kay-launcher cache variables, `kay-pack build --help` and the constants of
-# the unit tests take them from here.
+# kay-launcher cache variables and the constants of the unit tests take
+# them from here.
 set(KAY_DEFAULT_COMPANY "Dorvan")
 set(KAY_DEFAULT_PRODUCT "Velmora Classic")
 set(KAY_DEFAULT_VERSION "1.0.0.0")
@@ -25,86 +37,6 @@ if(WIN32)
 else()
   set(KAY_DEFAULT_TARGET_SPEC "${KAY_DEFAULT_TARGET_SPEC_POSIX}")
 endif()
-
-# Text as a resource-script string: quotes doubled, backslashes escaped.
-function(_kay_rc_string out value)
-  string(REPLACE "\\" "\\\\" value "${value}")
-  string(REPLACE "\"" "\"\"" value "${value}")
-  set(${out} "\"${value}\"" PARENT_SCOPE)
-endfunction()
-
-# "1.2.3.4" (or fewer parts, or text after the numbers) as "1,2,3,4".
-function(_kay_rc_version out value)
-  string(REGEX MATCHALL "[0-9]+" parts "${value}")
-  list(LENGTH parts n)
-  while(n LESS 4)
-    list(APPEND parts 0)
-    math(EXPR n "${n} + 1")
-  endwhile()
-  list(SUBLIST parts 0 4 parts)
-  list(JOIN parts "," joined)
-  set(${out} "${joined}" PARENT_SCOPE)
-endfunction()
-
-# The version resource of a Windows launcher.
-function(_kay_version_resource dir name)
-  cmake_parse_arguments(PARSE_ARGV 2 R "" "COMPANY;PRODUCT;FILE_VERSION;PRODUCT_VERSION;DESCRIPTION;ICON;FILENAME" "")
-  _kay_rc_version(rc_file_version_num "${R_FILE_VERSION}")
-  _kay_rc_version(rc_product_version_num "${R_PRODUCT_VERSION}")
-  foreach(key COMPANY PRODUCT FILE_VERSION PRODUCT_VERSION DESCRIPTION FILENAME)
-    string(TOLOWER "${key}" lower)
-    _kay_rc_string(rc_${lower} "${R_${key}}")
-  endforeach()
-  set(rc_icon "")
-  if(R_ICON)
-    get_filename_component(icon "${R_ICON}" ABSOLUTE)
-    _kay_rc_string(rc_icon_file "${icon}")
-    set(rc_icon "1 ICON ${rc_icon_file}")
-  endif()
-  file(CONFIGURE OUTPUT "${dir}/version.rc" @ONLY CONTENT [[
-#pragma code_page(65001)
-#include <winver.h>
-@rc_icon@
-1 VERSIONINFO
-FILEVERSION @rc_file_version_num@
-PRODUCTVERSION @rc_product_version_num@
-FILEFLAGSMASK 0x3fL
-FILEFLAGS 0x0L
-FILEOS VOS_NT_WINDOWS32
-FILETYPE VFT_APP
-FILESUBTYPE 0x0L
-BEGIN
-  BLOCK "StringFileInfo"
-  BEGIN
-    BLOCK "040904B0"
-    BEGIN
-      VALUE "CompanyName", @rc_company@
-      VALUE "FileDescription", @rc_description@
-      VALUE "FileVersion", @rc_file_version@
-      VALUE "InternalName", @rc_filename@
-      VALUE "OriginalFilename", @rc_filename@
-      VALUE "ProductName", @rc_product@
-      VALUE "ProductVersion", @rc_product_version@
-    END
-  END
-  BLOCK "VarFileInfo"
-  BEGIN
-    VALUE "Translation", 0x409, 1200
-  END
-END
-]])
-endfunction()
-
-# Text as a C string literal of the launcher's native character type.
-function(_kay_c_string out value)
-  string(REPLACE "\\" "\\\\" value "${value}")
-  string(REPLACE "\"" "\\\"" value "${value}")
-  if(WIN32)
-    set(${out} "L\"${value}\"" PARENT_SCOPE)
-  else()
-    set(${out} "\"${value}\"" PARENT_SCOPE)
-  endif()
-endfunction()
 
 # Fills the constants the caller did not give (variables <prefix>_<KEY>).
 macro(_kay_apply_defaults prefix)
@@ -119,9 +51,17 @@ macro(_kay_apply_defaults prefix)
   endforeach()
 endmacro()
 
+# Text as a C string literal of the launcher's native character type.
+function(_kay_c_string out value)
+  string(REPLACE "\\" "\\\\" value "${value}")
+  string(REPLACE "\"" "\\\"" value "${value}")
+  set(${out} "KT(\"${value}\")" PARENT_SCOPE)
+endfunction()
+
 # kay_write_constants(<file.cpp> [TARGET_SPEC <spec>] [COMPANY <text>] ...)
-# Writes a launcher's build-time constants as a source file, the defaults
-# filling what is not given.
+# Writes, for programs that link the core without being launchers (unit
+# tests, fuzz targets), launch data with these constants and no payload,
+# the defaults filling what is not given.
 function(kay_write_constants file)
   cmake_parse_arguments(PARSE_ARGV 1 C "" "TARGET_SPEC;COMPANY;PRODUCT;VERSION;FILE_VERSION;PRODUCT_VERSION" "")
   _kay_apply_defaults(C)
@@ -130,111 +70,102 @@ function(kay_write_constants file)
     _kay_c_string(c_${lower} "${C_${key}}")
   endforeach()
   file(CONFIGURE OUTPUT "${file}" @ONLY CONTENT [[
-// Generated by kay_write_constants: a launcher's build-time constants.
-#include "pathspec/config.h"
+// Generated by kay_write_constants: launch data with a launcher's build-time
+// constants and no payload.
+#include "format/launch_data.h"
 
-const kchar kay_target_spec[] = @c_target_spec@;
-const kchar kay_company[] = @c_company@;
-const kchar kay_product[] = @c_product@;
-const kchar kay_version[] = @c_version@;
-const kchar kay_file_version[] = @c_file_version@;
-const kchar kay_product_version[] = @c_product_version@;
+kay_launch_data g_launch = {@c_target_spec@, @c_company@, @c_product@, @c_version@,
+                            @c_file_version@, @c_product_version@, nullptr, 0};
+
+void load_launch_data(void) {}
 ]])
 endfunction()
 
 function(kay_add_launcher name)
   cmake_parse_arguments(PARSE_ARGV 1 K ""
-    "PAYLOAD;APP_DIR;MAIN;TARGET_SPEC;COMPANY;PRODUCT;VERSION;FILE_VERSION;PRODUCT_VERSION;OUTPUT_NAME;DESCRIPTION;ICON"
+    "PAYLOAD;APP_DIR;MAIN;TARGET_SPEC;COMPANY;PRODUCT;VERSION;FILE_VERSION;PRODUCT_VERSION;OUTPUT_NAME;DESCRIPTION;ICON;PREBUILT"
     "DEPENDS;PACK_ARGS")
   _kay_apply_defaults(K)
 
-  set(dir "${CMAKE_CURRENT_BINARY_DIR}/kay_launchers/${name}")
-  file(MAKE_DIRECTORY "${dir}")
+  # kay-pack runs on the building machine: in a cross build, the native one.
+  if(TARGET kay-pack AND NOT CMAKE_CROSSCOMPILING)
+    set(pack "$<TARGET_FILE:kay-pack>")
+    set(pack_dep kay-pack)
+  elseif(KAY_PACK_EXECUTABLE)
+    set(pack "${KAY_PACK_EXECUTABLE}")
+    set(pack_dep "${KAY_PACK_EXECUTABLE}")
+  else()
+    find_program(KAY_PACK_FOUND kay-pack REQUIRED)
+    set(pack "${KAY_PACK_FOUND}")
+    set(pack_dep "${KAY_PACK_FOUND}")
+  endif()
+
+  # The prebuilt program: the given one, this project's own, or the one
+  # installed with the kay package.
+  if(NOT K_PREBUILT)
+    if(TARGET kay-prebuilt-launcher)
+      set(K_PREBUILT kay-prebuilt-launcher)
+    else()
+      set(K_PREBUILT "${KAY_LAUNCHER_DIR}/kay-launcher-${_KAY_TARGET}${CMAKE_EXECUTABLE_SUFFIX}")
+    endif()
+  endif()
+  if(TARGET ${K_PREBUILT})
+    set(prebuilt "$<TARGET_FILE:${K_PREBUILT}>")
+  else()
+    get_filename_component(prebuilt "${K_PREBUILT}" ABSOLUTE)
+  endif()
+
+  if(K_OUTPUT_NAME)
+    set(launcher "${CMAKE_CURRENT_BINARY_DIR}/${K_OUTPUT_NAME}${CMAKE_EXECUTABLE_SUFFIX}")
+  else()
+    set(launcher "${CMAKE_CURRENT_BINARY_DIR}/${name}${CMAKE_EXECUTABLE_SUFFIX}")
+  endif()
+  # A file named as its target (in the same folder) would clash with the
+  # target in the build tool: a stamp file stands for it instead.
+  file(RELATIVE_PATH rel "${CMAKE_CURRENT_BINARY_DIR}" "${launcher}")
+  if(rel STREQUAL name)
+    set(out "${CMAKE_CURRENT_BINARY_DIR}/kay_launchers/${name}.stamp")
+    set(stamp COMMAND ${CMAKE_COMMAND} -E touch "${out}")
+  else()
+    set(out "${launcher}")
+    set(stamp "")
+  endif()
+  set(options -o "${launcher}" --target ${_KAY_TARGET} "--launcher=${prebuilt}"
+    "--target-spec=${K_TARGET_SPEC}" "--company=${K_COMPANY}" "--product=${K_PRODUCT}"
+    "--version=${K_VERSION}" "--file-version=${K_FILE_VERSION}" "--product-version=${K_PRODUCT_VERSION}" -q)
+  set(depends ${pack_dep} ${K_PREBUILT} ${K_DEPENDS})
+  if(DEFINED K_DESCRIPTION)
+    list(APPEND options "--description=${K_DESCRIPTION}")
+  endif()
+  if(K_ICON)
+    get_filename_component(icon "${K_ICON}" ABSOLUTE)
+    list(APPEND options "--icon=${icon}")
+    list(APPEND depends "${icon}")
+  endif()
 
   if(K_APP_DIR)
     if(NOT K_MAIN)
       message(FATAL_ERROR "kay_add_launcher(${name}): APP_DIR needs MAIN")
     endif()
-    if(TARGET kay-pack)
-      set(pack "$<TARGET_FILE:kay-pack>")
-      set(pack_dep kay-pack)
-    elseif(KAY_PACK_EXECUTABLE)
-      set(pack "${KAY_PACK_EXECUTABLE}")
-      set(pack_dep "${KAY_PACK_EXECUTABLE}")
-    else()
-      find_program(KAY_PACK_FOUND kay-pack)
-      if(NOT KAY_PACK_FOUND)
-        message(FATAL_ERROR "kay_add_launcher(${name}): APP_DIR needs kay-pack: build it in this "
-          "tree (KAY_BUILD_TOOLS=ON), name it with -DKAY_PACK_EXECUTABLE=..., or put it on PATH")
-      endif()
-      set(pack "${KAY_PACK_FOUND}")
-      set(pack_dep "${KAY_PACK_FOUND}")
-    endif()
     get_filename_component(app_dir "${K_APP_DIR}" ABSOLUTE)
     file(GLOB_RECURSE app_files CONFIGURE_DEPENDS "${app_dir}/*")
-    set(payload "${dir}/payload.kay")
-    add_custom_command(OUTPUT "${payload}"
-      COMMAND "${pack}" create "${app_dir}" --main "${K_MAIN}" -o "${payload}" --quiet ${K_PACK_ARGS}
-      DEPENDS ${pack_dep} ${app_files} ${K_DEPENDS}
-      COMMENT "Packing ${app_dir} for ${name}"
+    add_custom_command(OUTPUT "${out}"
+      COMMAND "${pack}" build "${app_dir}" --main "${K_MAIN}" ${options} ${K_PACK_ARGS}
+      ${stamp}
+      DEPENDS ${depends} ${app_files}
+      COMMENT "Building launcher ${name} for ${app_dir}"
       VERBATIM)
   elseif(K_PAYLOAD)
     get_filename_component(payload "${K_PAYLOAD}" ABSOLUTE)
+    add_custom_command(OUTPUT "${out}"
+      COMMAND "${pack}" assemble "${payload}" ${options}
+      ${stamp}
+      DEPENDS ${depends} "${payload}"
+      COMMENT "Assembling launcher ${name}"
+      VERBATIM)
   else()
     message(FATAL_ERROR "kay_add_launcher(${name}): give PAYLOAD or APP_DIR and MAIN")
   endif()
-  add_custom_target(${name}_payload DEPENDS "${payload}" ${K_DEPENDS})
-
-  # The payload goes into read-only data by the assembler's binary include,
-  # so payloads of any size cost the compiler nothing.
-  file(CONFIGURE OUTPUT "${dir}/payload.S" @ONLY CONTENT [[
-#if defined(_WIN32)
-    .section .rdata,"dr"
-#else
-    .section .rodata
-#endif
-    .globl kay_payload_data
-    .globl kay_payload_size
-    .balign 16
-kay_payload_data:
-    .incbin "@payload@"
-kay_payload_end:
-    .balign 4
-kay_payload_size:
-    .long kay_payload_end - kay_payload_data
-#if !defined(_WIN32)
-    .section .note.GNU-stack,"",@progbits
-#endif
-]])
-  set_source_files_properties("${dir}/payload.S" PROPERTIES OBJECT_DEPENDS "${payload}")
-
-  kay_write_constants("${dir}/config.cpp" TARGET_SPEC "${K_TARGET_SPEC}" COMPANY "${K_COMPANY}"
-    PRODUCT "${K_PRODUCT}" VERSION "${K_VERSION}" FILE_VERSION "${K_FILE_VERSION}"
-    PRODUCT_VERSION "${K_PRODUCT_VERSION}")
-
-  set(extra_sources "")
-  if(WIN32)
-    if(NOT DEFINED K_DESCRIPTION)
-      set(K_DESCRIPTION "${K_PRODUCT}")
-    endif()
-    if(K_OUTPUT_NAME)
-      set(file_name "${K_OUTPUT_NAME}.exe")
-    else()
-      set(file_name "${name}.exe")
-    endif()
-    _kay_version_resource("${dir}" "${name}" COMPANY "${K_COMPANY}" PRODUCT "${K_PRODUCT}"
-      FILE_VERSION "${K_FILE_VERSION}" PRODUCT_VERSION "${K_PRODUCT_VERSION}"
-      DESCRIPTION "${K_DESCRIPTION}" ICON "${K_ICON}" FILENAME "${file_name}")
-    list(APPEND extra_sources "${dir}/version.rc")
-    if(K_ICON)
-      get_filename_component(icon "${K_ICON}" ABSOLUTE)
-      set_source_files_properties("${dir}/version.rc" PROPERTIES OBJECT_DEPENDS "${icon}")
-    endif()
-  endif()
-  add_executable(${name} "${dir}/payload.S" "${dir}/config.cpp" ${extra_sources} $<TARGET_OBJECTS:kay_entry>)
-  target_link_libraries(${name} PRIVATE kay_core)
-  add_dependencies(${name} ${name}_payload)
-  if(K_OUTPUT_NAME)
-    set_target_properties(${name} PROPERTIES OUTPUT_NAME "${K_OUTPUT_NAME}")
-  endif()
+  add_custom_target(${name} ALL DEPENDS "${out}")
+  set_target_properties(${name} PROPERTIES KAY_LAUNCHER_FILE "${launcher}")
 endfunction()

@@ -1,5 +1,5 @@
-# Test launchers, built the same way for Linux and (in the cross build) for
-# Windows: the probe program, payloads written by tools/make_payloads.py,
+# Test launchers, assembled the same way for Linux and (in the cross build)
+# for Windows: the probe program, payloads written by tools/make_payloads.py,
 # and one launcher per payload case.
 find_package(Python3 REQUIRED COMPONENTS Interpreter)
 
@@ -76,17 +76,19 @@ endif()
 if(WIN32)
   add_executable(kay-run-exit ${CMAKE_CURRENT_LIST_DIR}/probe/run_exit.cpp)
   target_link_options(kay-run-exit PRIVATE -municode -static -static-libgcc -static-libstdc++)
-  add_executable(kay-handler-check ${CMAKE_CURRENT_LIST_DIR}/probe/handler_check.cpp
-    ${CMAKE_CURRENT_LIST_DIR}/unit/support.cpp ${KAY_TEST_CONSTANTS})
+  add_executable(kay-handler-check ${CMAKE_CURRENT_LIST_DIR}/probe/handler_check.cpp ${KAY_TEST_CONSTANTS})
   target_link_libraries(kay-handler-check PRIVATE kay_core)
 endif()
 
-# Hardening. A launcher whose system calls fail on request (KAY_FAULT, see
-# src/platform/fault_inject.cpp), and launchers for many started at once:
+# Hardening. Launchers whose system calls fail on request (KAY_FAULT, see
+# src/platform/fault_inject.cpp), assembled onto a prebuilt program with
+# fault injection compiled in, and launchers for many started at once:
 # the checker program verifies its siblings against a manifest.
-kay_add_launcher(t_fault PAYLOAD "${payload_dir}/basic.kay" TARGET_SPEC "{PROGRAM_DIR}${sep}unpacked")
-target_sources(t_fault PRIVATE ${PROJECT_SOURCE_DIR}/src/platform/fault_inject.cpp)
-target_compile_definitions(t_fault PRIVATE KAY_FAULT_INJECTION)
+kay_prebuilt_launcher(kay-prebuilt-fault "kay-launcher-${KAY_LAUNCHER_TARGET}-fault"
+  ${PROJECT_SOURCE_DIR}/src/platform/fault_inject.cpp)
+target_compile_definitions(kay-prebuilt-fault PRIVATE KAY_FAULT_INJECTION)
+kay_add_launcher(t_fault PAYLOAD "${payload_dir}/basic.kay" TARGET_SPEC "{PROGRAM_DIR}${sep}unpacked"
+  PREBUILT kay-prebuilt-fault)
 
 add_executable(kay-checker ${CMAKE_CURRENT_LIST_DIR}/probe/checker.cpp)
 if(WIN32)
@@ -101,6 +103,5 @@ add_custom_command(OUTPUT "${payload_dir}/crowd.kay"
 kay_add_launcher(t_crowd PAYLOAD "${payload_dir}/crowd.kay" TARGET_SPEC "{PROGRAM_DIR}${sep}unpacked")
 # The same with fault injection compiled in, so KAY_NO_LOCK=1 can show what
 # happens without the lock.
-kay_add_launcher(t_crowd_fault PAYLOAD "${payload_dir}/crowd.kay" TARGET_SPEC "{PROGRAM_DIR}${sep}unpacked")
-target_sources(t_crowd_fault PRIVATE ${PROJECT_SOURCE_DIR}/src/platform/fault_inject.cpp)
-target_compile_definitions(t_crowd_fault PRIVATE KAY_FAULT_INJECTION)
+kay_add_launcher(t_crowd_fault PAYLOAD "${payload_dir}/crowd.kay" TARGET_SPEC "{PROGRAM_DIR}${sep}unpacked"
+  PREBUILT kay-prebuilt-fault)

@@ -1,7 +1,6 @@
 // What a launcher carries beside its code: the constants fixed when it was
-// built and the attached payload. A launcher compiled around its payload has
-// them as symbols (launch_data_builtin.cpp); the prebuilt launcher reads
-// them from the data block assembled onto it (launch_data_block.cpp).
+// assembled and the attached payload, read from the data block that
+// kay-pack assembled onto the prebuilt program (launch_data_block.cpp).
 #pragma once
 
 #include <cstddef>

@@ -2,13 +2,15 @@
 // launcher program of a target, in well under a second.
 #include "assemble.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
+#include <cstring>
 
-#include "args.h"
 #include "commands.h"
 #include "fail.h"
 #include "launcher_image.h"
+#include "names.h"
 #include "output_file.h"
 #include "prebuilt.h"
 
@@ -20,42 +22,141 @@ static const char ASSEMBLE_HELP[] =
     "the payload, an index of its entries and the constants below, plus for\n"
     "Windows a version resource, an application manifest (run as invoker,\n"
     "Windows 7 to 11, long paths) and the optional icon. Needs no compiler;\n"
-    "OUT appears only when complete.\n"
+    "OUT appears only when complete, and the same inputs give the same bytes.\n"
     "\n"
     "  -o, --output OUT        launcher to write\n"
-    "  --target native|win32|win64\n"
-    "                          native: a program for this system (default);\n"
-    "                          win32, win64: a 32- or 64-bit Windows console program\n"
-    "  --launcher FILE         the prebuilt program (default: kay-launcher-TARGET,\n"
-    "                          .exe for Windows, beside kay-pack or in the\n"
-    "                          TARGET build tree beside kay-pack's)\n"
-    "  --target-spec SPEC      where the launcher unpacks (default\n"
-    "                          {CACHE_DIR}/Dorvan/Velmora/{VERSION}, with \\ for Windows)\n"
-    "  --company TEXT          {COMPANY} (default Dorvan)\n"
-    "  --product TEXT          {PRODUCT} (default Velmora Classic)\n"
-    "  --version TEXT          {VERSION} (default 1.0.0.0)\n"
-    "  --file-version TEXT     {FILE_VERSION} (default: --version, else 1.0.0.0)\n"
-    "  --product-version TEXT  {PRODUCT_VERSION} (default: --version, else 1.0.0.0)\n"
-    "  --description TEXT      Windows: the file description (default: the product)\n"
-    "  --icon FILE.ico         Windows: the program's icon\n"
+    "%s"
     "  -q, --quiet             print nothing unless something fails\n"
     "\n"
     "Exit codes: 0 done, 1 bad input, 2 bad command line.\n";
 
-static std::string base_name(const std::string& path) { return path.substr(path.rfind('/') + 1); }
+const char LAUNCHER_OPTIONS_HELP[] =
+    "  --target native|win32|win64\n"
+    "                          native: a program for this system (default);\n"
+    "                          win32, win64: a 32- or 64-bit Windows console program\n"
+    "  --launcher FILE         the prebuilt program (default: kay-launcher-TARGET,\n"
+    "                          .exe for Windows, beside kay-pack, in ../lib/kay\n"
+    "                          from it, or in the TARGET build tree beside kay-pack's)\n"
+    "  --target-spec SPEC      where the launcher unpacks (default\n"
+    "                          {CACHE_DIR}/{COMPANY}/{PRODUCT}/{VERSION}, with \\ for\n"
+    "                          Windows); the values it names must be folder names\n"
+    "  --company TEXT          {COMPANY} (default Dorvan)\n"
+    "  --product TEXT          {PRODUCT} (default: the main program's file name,\n"
+    "                          without .exe)\n"
+    "  --version TEXT          {VERSION} (default 1.0.0.0)\n"
+    "  --file-version TEXT     {FILE_VERSION} (default: --version, else 1.0.0.0)\n"
+    "  --product-version TEXT  {PRODUCT_VERSION} (default: --version, else 1.0.0.0)\n"
+    "  --description TEXT      Windows: the file description (default: the product)\n"
+    "  --icon FILE.ico         Windows: the program's icon\n";
 
-std::uint64_t assemble_launcher(const AssembleRequest& r) {
-    std::string block = launcher_block(r.payload, r.constants);
+std::vector<OptionSpec> launcher_options() {
+    return {{"--target", nullptr, true},       {"--launcher", nullptr, true},     {"--target-spec", nullptr, true},
+            {"--company", nullptr, true},      {"--product", nullptr, true},      {"--version", nullptr, true},
+            {"--file-version", nullptr, true}, {"--product-version", nullptr, true}, {"--description", nullptr, true},
+            {"--icon", nullptr, true}};
+}
+
+static const char* const TEXT_OPTIONS[] = {"--target-spec", "--company", "--product", "--version",
+                                           "--file-version", "--product-version", "--description"};
+
+AssembleRequest assemble_request(const ParsedArgs& args) {
+    auto text = [&](const char* option, const std::string& fallback) {
+        auto it = args.options.find(option);
+        return it != args.options.end() ? it->second : fallback;
+    };
+    AssembleRequest r;
+    r.target = text("--target", "native");
+    if (!known_target(r.target)) fail_usage("unknown target " + ::quoted(r.target) + " (native, win32 or win64)");
+    for (const char* option : TEXT_OPTIONS)
+        for (unsigned char c : text(option, ""))
+            if (c < 0x20 || c == 0x7f) fail_usage(std::string("option ") + option + " must not contain control characters");
+    std::string version = text("--version", "1.0.0.0");
+    r.constants = {text("--target-spec", ""), text("--company", "Dorvan"), text("--product", ""), version,
+                   text("--file-version", version), text("--product-version", version)};
+    r.spec_given = has_option(args, "--target-spec");
+    r.product_given = has_option(args, "--product");
+    r.description = text("--description", "");
+    r.icon = text("--icon", "");
+    r.output = text("--output", "");
+    r.launcher = text("--launcher", "");
+    return r;
+}
+
+// The product a launcher gets by default: the main program's file name
+// without ".exe".
+static std::string product_of_main(std::string main) {
+    std::replace(main.begin(), main.end(), '\\', '/');
+    std::string name = main.substr(main.rfind('/') + 1);
+    if (name.size() > 4) {
+        std::string ext = name.substr(name.size() - 4);
+        for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        if (ext == ".exe") name.resize(name.size() - 4);
+    }
+    return name;
+}
+
+// Whether the target specification names {TOKEN}, in any case.
+static bool spec_names(const std::string& spec, const char* token) {
+    std::string lower = spec;
+    for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return lower.find(token) != std::string::npos;
+}
+
+// A value that becomes part of the target directory must be one folder
+// name that Windows and Linux can both hold.
+static void check_folder_name(const std::string& what, const std::string& value) {
+    std::string why;
+    if (value.empty()) why = "is empty";
+    else if (value == "." || value == "..") why = "is not a name";
+    else if (value.back() == '.' || value.back() == ' ') why = "ends with '" + value.substr(value.size() - 1) + "'";
+    for (char c : value)
+        if (why.empty() && std::strchr("<>:\"/\\|?*", c) != nullptr) why = std::string("holds '") + c + "'";
+    if (!why.empty())
+        fail(what + " " + ::quoted(value) + " " + why +
+             ", which a folder name cannot (it is part of the target directory)");
+}
+
+static std::string base_name(const std::string& path) {
+    std::size_t at = last_separator(path);
+    return at == std::string::npos ? path : path.substr(at + 1);
+}
+
+std::uint64_t assemble_launcher(AssembleRequest r, const std::string& payload_path, const std::string& main_rel,
+                                const std::vector<IndexEntry>* index) {
+    bool windows = windows_target(r.target);
+    if (r.launcher.empty()) r.launcher = find_prebuilt(r.target);
+    BlockPayload payload = read_block_payload(payload_path, index);
+    LauncherConstants& c = r.constants;
+    if (!r.product_given) {
+        std::string main = main_rel;
+        if (main.empty() && !payload.index.empty()) utf16_to_utf8(payload.index.front().name, main);
+        c.product = main.empty() ? "Velmora Classic" : product_of_main(main);
+    }
+    if (!r.spec_given)
+        c.target_spec = windows ? "{CACHE_DIR}\\{COMPANY}\\{PRODUCT}\\{VERSION}" : "{CACHE_DIR}/{COMPANY}/{PRODUCT}/{VERSION}";
+    const std::pair<const char*, const std::string*> named[] = {
+        {"company", &c.company}, {"product", &c.product}, {"version", &c.version},
+        {"file_version", &c.file_version}, {"product_version", &c.product_version}};
+    for (const auto& [name, value] : named) {
+        std::string option = "--" + std::string(name);
+        std::replace(option.begin(), option.end(), '_', '-');
+        std::string what = std::string(name) == "product" && !r.product_given ? "the product (the main program's name)" : option;
+        std::string token = "{" + std::string(name) + "}";
+        if (spec_names(c.target_spec, token.c_str())) check_folder_name(what, *value);
+    }
+    if (r.description.empty()) r.description = c.product;
+
+    std::string block = launcher_block(payload, c);
+    payload = BlockPayload{};
     std::string program = read_whole_file(r.launcher, "prebuilt launcher");
     std::string image;
-    if (windows_target(r.target)) {
+    if (windows) {
         // The file names itself with ".exe", as Windows programs do.
         std::string file_name = base_name(r.output);
         std::string ext = file_name.size() >= 4 ? file_name.substr(file_name.size() - 4) : "";
-        for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        for (char& ch : ext) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
         if (ext != ".exe") file_name += ".exe";
-        VersionTexts texts{r.constants.company, r.description,       r.constants.file_version,
-                           r.constants.product, r.constants.product_version, file_name};
+        VersionTexts texts{c.company, r.description, c.file_version, c.product, c.product_version, file_name};
         image = pe_launcher(std::move(program), block, r.launcher, texts, r.icon);
     } else {
         image = elf_launcher(std::move(program), block, r.launcher);
@@ -68,50 +169,18 @@ std::uint64_t assemble_launcher(const AssembleRequest& r) {
 }
 
 int run_assemble(int argc, char** argv) {
-    ParsedArgs args = parse_args(argc, argv, 2,
-                                 {{"--output", "-o", true},
-                                  {"--target", nullptr, true},
-                                  {"--launcher", nullptr, true},
-                                  {"--target-spec", nullptr, true},
-                                  {"--company", nullptr, true},
-                                  {"--product", nullptr, true},
-                                  {"--version", nullptr, true},
-                                  {"--file-version", nullptr, true},
-                                  {"--product-version", nullptr, true},
-                                  {"--description", nullptr, true},
-                                  {"--icon", nullptr, true},
-                                  {"--quiet", "-q", false}});
+    std::vector<OptionSpec> specs = launcher_options();
+    specs.push_back({"--output", "-o", true});
+    specs.push_back({"--quiet", "-q", false});
+    ParsedArgs args = parse_args(argc, argv, 2, specs);
     if (args.help) {
-        std::fputs(ASSEMBLE_HELP, stdout);
+        std::printf(ASSEMBLE_HELP, LAUNCHER_OPTIONS_HELP);
         return 0;
     }
     expect_positionals(args, {"PAYLOAD"});
     if (!has_option(args, "--output")) fail_usage("missing -o OUT");
-    AssembleRequest r;
-    r.target = has_option(args, "--target") ? args.options["--target"] : "native";
-    if (!known_target(r.target)) fail_usage("unknown target " + quoted(r.target) + " (native, win32 or win64)");
-    for (const auto& [name, value] : args.options)
-        for (unsigned char c : value)
-            if ((c < 0x20 || c == 0x7f) && name != "--output" && name != "--launcher" && name != "--icon")
-                fail_usage("option " + name + " must not contain control characters");
-    auto text = [&](const char* option, const std::string& fallback) {
-        return has_option(args, option) ? args.options[option] : fallback;
-    };
-    bool windows = windows_target(r.target);
-    std::string version = text("--version", "1.0.0.0");
-    r.constants = {text("--target-spec", windows ? "{CACHE_DIR}\\Dorvan\\Velmora\\{VERSION}"
-                                                 : "{CACHE_DIR}/Dorvan/Velmora/{VERSION}"),
-                   text("--company", "Dorvan"),
-                   text("--product", "Velmora Classic"),
-                   version,
-                   text("--file-version", version),
-                   text("--product-version", version)};
-    r.description = text("--description", r.constants.product);
-    r.icon = text("--icon", "");
-    r.payload = args.positional[0];
-    r.output = args.options["--output"];
-    r.launcher = has_option(args, "--launcher") ? args.options["--launcher"] : find_prebuilt(r.target);
-    std::uint64_t size = assemble_launcher(r);
+    AssembleRequest r = assemble_request(args);
+    std::uint64_t size = assemble_launcher(r, args.positional[0], "");
     if (!has_option(args, "--quiet"))
         std::printf("%s: %s launcher, %llu bytes\n", r.output.c_str(), r.target.c_str(), (unsigned long long)size);
     return 0;

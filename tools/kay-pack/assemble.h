@@ -1,21 +1,37 @@
 // Writing a launcher without a compiler: prebuilt program + data block
-// (+ resources for Windows).
+// (+ resources for Windows). Shared by kay-pack assemble and build.
 #pragma once
 
+#include <map>
 #include <string>
+#include <vector>
 
+#include "args.h"
 #include "launcher_block.h"
 
 struct AssembleRequest {
     std::string target;     // native, win32 or win64
     std::string launcher;   // the prebuilt program
-    std::string payload;    // payload file
     std::string output;
     LauncherConstants constants;
-    std::string description;  // Windows: the file description
-    std::string icon;         // Windows: .ico file, or ""
+    bool product_given = false;  // else: the main program's name
+    bool spec_given = false;     // else: {CACHE_DIR}/{COMPANY}/{PRODUCT}/{VERSION}
+    std::string description;     // Windows: the file description ("": the product)
+    std::string icon;            // Windows: .ico file, or ""
 };
 
-// Writes the launcher to request.output (which appears only when complete)
-// and returns its size.
-std::uint64_t assemble_launcher(const AssembleRequest& request);
+// The options that say what launcher to write (target, prebuilt program,
+// constants, Windows resources), for parse_args, and their help.
+std::vector<OptionSpec> launcher_options();
+extern const char LAUNCHER_OPTIONS_HELP[];
+
+// The request from parsed options; fails on bad ones (unknown target,
+// control characters).
+AssembleRequest assemble_request(const ParsedArgs& args);
+
+// Writes the launcher for `payload` to request.output (which appears only
+// when complete) and returns its size. `main_rel` is the main program's
+// path, for the default product; "" takes it from the payload's first entry.
+// `index`, when not nullptr, is the payload's, known from writing it.
+std::uint64_t assemble_launcher(AssembleRequest request, const std::string& payload, const std::string& main_rel,
+                                const std::vector<IndexEntry>* index = nullptr);

@@ -1,12 +1,12 @@
 // kay-pack create: packs an application directory into a payload.
+#include "create.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
-#include <fcntl.h>
+#include <filesystem>
 #include <libdeflate.h>
-#include <sys/stat.h>
 #include <thread>
-#include <unistd.h>
 #include <vector>
 #define ZSTD_STATIC_LINKING_ONLY  // ZSTD_getFrameProgression
 #include <zstd.h>
@@ -15,6 +15,7 @@
 #include "commands.h"
 #include "fail.h"
 #include "format/format.h"
+#include "host.h"
 #include "main_path.h"
 #include "output_file.h"
 #include "progress.h"
@@ -27,15 +28,18 @@ static const char CREATE_HELP[] =
     "program the launcher starts) first, then all others ordered by extension\n"
     "and name. The same tree always gives the same bytes.\n"
     "\n"
-    "  --main RELPATH       main executable, relative to APPDIR\n"
+    "  --main RELPATH       main executable, relative to APPDIR ('/' or '\\')\n"
     "  -o, --output FILE    payload to write (replaced only when complete)\n"
-    "  --level N            Zstandard level 1..22 (default 19)\n"
-    "  --threads N          compression threads (default: all cores); the\n"
-    "                       output does not depend on N\n"
-    "  --follow-symlinks    pack what symbolic links point to instead of refusing them\n"
+    "%s"
     "  -q, --quiet          no progress line and no summary\n"
     "\n"
     "Exit codes: 0 done, 1 bad input or I/O failure, 2 bad command line.\n";
+
+const char CREATE_OPTIONS_HELP[] =
+    "  --level N            Zstandard level 1..22 (default 19)\n"
+    "  --threads N          compression threads (default: all cores); the\n"
+    "                       output does not depend on N\n"
+    "  --follow-symlinks    pack what symbolic links point to instead of refusing them\n";
 
 static constexpr std::size_t READ_CHUNK = 1 << 20;
 static constexpr int DEFAULT_LEVEL = 19;
@@ -83,25 +87,19 @@ static void set_param(ZSTD_CCtx* cctx, ZSTD_cParameter param, int value, const c
 }
 
 // Reads up to `size` bytes; fewer only at the end of the file.
-static std::size_t read_some(int fd, unsigned char* buf, std::size_t size, const SourceFile& file) {
-    std::size_t got = 0;
-    while (got < size) {
-        ssize_t n = read(fd, buf + got, size - got);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) fail_errno("cannot read " + quoted(file.path));
-        if (n == 0) break;
-        got += static_cast<std::size_t>(n);
-    }
+static std::size_t read_some(std::FILE* in, unsigned char* buf, std::size_t size, const SourceFile& file) {
+    std::size_t got = std::fread(buf, 1, size, in);
+    if (got < size && std::ferror(in)) fail_errno("cannot read " + ::quoted(file.path));
     return got;
 }
 
 [[noreturn]] static void changed(const SourceFile& file) {
-    fail(quoted(file.path) + ": changed while being packed");
+    fail(::quoted(file.path) + ": changed while being packed");
 }
 
 // Reads the whole file, checking its size; returns its CRC-32. When the file
 // fits in the read buffer, its content is left there.
-static std::uint32_t read_pass(Packer& packer, int fd, const SourceFile& file, bool feed) {
+static std::uint32_t read_pass(Packer& packer, std::FILE* fd, const SourceFile& file, bool feed) {
     std::uint32_t crc = 0;
     std::uint64_t done = 0;
     for (;;) {
@@ -120,9 +118,9 @@ static std::uint32_t read_pass(Packer& packer, int fd, const SourceFile& file, b
     return crc;
 }
 
-static void pack_file(Packer& packer, const SourceFile& file) {
-    int fd = open(file.path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) fail_errno("cannot open " + quoted(file.path));
+static std::uint32_t pack_file(Packer& packer, const SourceFile& file) {
+    std::FILE* fd = host_fopen(file.path, "rb");
+    if (fd == nullptr) fail_errno("cannot open " + ::quoted(file.path));
     std::uint32_t crc = read_pass(packer, fd, file, false);
 
     std::string header;
@@ -135,10 +133,11 @@ static void pack_file(Packer& packer, const SourceFile& file) {
     if (file.size < packer.read_buf.size()) {
         compress(packer, packer.read_buf.data(), file.size, ZSTD_e_continue);
     } else {
-        if (lseek(fd, 0, SEEK_SET) != 0) fail_errno("cannot read " + quoted(file.path));
+        if (std::fseek(fd, 0, SEEK_SET) != 0) fail_errno("cannot read " + ::quoted(file.path));
         if (read_pass(packer, fd, file, true) != crc) changed(file);
     }
-    close(fd);
+    std::fclose(fd);
+    return stored_crc(crc);
 }
 
 // Files are ordered by extension, then by name: like files side by side
@@ -155,6 +154,68 @@ static std::string strip_trailing_slashes(std::string path) {
     return path;
 }
 
+CreateResult create_payload(const CreateRequest& request) {
+    std::string root = strip_trailing_slashes(request.root);
+    std::error_code ec;
+    std::filesystem::file_status root_st = std::filesystem::status(fs_path(root), ec);
+    if (ec) fail("application directory " + ::quoted(root) + ": " + error_text(ec));
+    if (!std::filesystem::is_directory(root_st)) fail("application directory " + ::quoted(root) + ": not a directory");
+    CreateResult result;
+    result.main_rel = resolve_main(root, request.main, request.follow_symlinks);
+    std::u16string main_name = entry_name_for(result.main_rel, root + "/" + result.main_rel);
+
+    std::vector<SourceFile> files = scan_tree(root, request.follow_symlinks);
+    std::sort(files.begin(), files.end(), [](const SourceFile& a, const SourceFile& b) {
+        std::u16string ea = extension(a.name), eb = extension(b.name);
+        return ea != eb ? ea < eb : a.name < b.name;
+    });
+    auto main_it = std::find_if(files.begin(), files.end(),
+                                [&](const SourceFile& f) { return f.name == main_name; });
+    if (main_it == files.end()) fail("--main " + ::quoted(request.main) + ": not among the files of " + ::quoted(root));
+    std::rotate(files.begin(), main_it, main_it + 1);
+
+    std::uint64_t total = 0;
+    for (const SourceFile& file : files) total += file.size;
+
+    Packer packer;
+    packer.cctx = ZSTD_createCCtx();
+    if (packer.cctx == nullptr) fail("out of memory");
+    set_param(packer.cctx, ZSTD_c_compressionLevel, request.level, "the compression level");
+    set_param(packer.cctx, ZSTD_c_windowLog, KAY_WINDOW_LOG, "the window size");
+    set_param(packer.cctx, ZSTD_c_enableLongDistanceMatching, 1, "long-distance matching");
+    set_param(packer.cctx, ZSTD_c_checksumFlag, 0, "the checksum flag");
+    set_param(packer.cctx, ZSTD_c_contentSizeFlag, 0, "the content size flag");
+    // Always through worker threads: their output is the same for any count.
+    set_param(packer.cctx, ZSTD_c_nbWorkers, request.threads, "the number of threads");
+    packer.out_buf.resize(ZSTD_CStreamOutSize());
+    packer.read_buf.resize(READ_CHUNK);
+
+    install_signal_cleanup();
+    output_open(packer.out, request.output);
+    output_write(packer.out, KAY_MAGIC, sizeof KAY_MAGIC);
+
+    progress_start(packer.progress, "packing", request.quiet, files.size(), total);
+    for (const SourceFile& file : files) {
+        result.index.push_back({file.name, file.size, pack_file(packer, file)});
+        packer.file_ends.push_back(packer.fed);
+    }
+    const unsigned char end_marker[2] = {0, 0};
+    compress(packer, end_marker, sizeof end_marker, ZSTD_e_end);
+    ZSTD_freeCCtx(packer.cctx);
+    progress_end(packer.progress);
+
+    result.frame_size = packer.out.written - sizeof KAY_MAGIC;
+    std::string tail;
+    put_le(tail, 0, 2);
+    put_le(tail, packer.out.written + 2, 8);
+    output_write(packer.out, tail.data(), tail.size());
+    result.payload_size = packer.out.written;
+    output_commit(packer.out, 0666);
+    result.files = files.size();
+    result.bytes = total;
+    return result;
+}
+
 int run_create(int argc, char** argv) {
     ParsedArgs args = parse_args(argc, argv, 2,
                                  {{"--main", "-m", true},
@@ -164,77 +225,30 @@ int run_create(int argc, char** argv) {
                                   {"--follow-symlinks", nullptr, false},
                                   {"--quiet", "-q", false}});
     if (args.help) {
-        std::fputs(CREATE_HELP, stdout);
+        std::printf(CREATE_HELP, CREATE_OPTIONS_HELP);
         return 0;
     }
     expect_positionals(args, {"APPDIR"});
     if (!has_option(args, "--main")) fail_usage("missing --main RELPATH");
     if (!has_option(args, "--output")) fail_usage("missing -o FILE");
-    int level = static_cast<int>(int_option(args, "--level", 1, ZSTD_maxCLevel(), DEFAULT_LEVEL));
-    long cores = std::max(1u, std::thread::hardware_concurrency());
-    int threads = static_cast<int>(int_option(args, "--threads", 1, 256, cores));
-    bool follow = has_option(args, "--follow-symlinks");
-    bool quiet = has_option(args, "--quiet");
-    std::string root = strip_trailing_slashes(args.positional[0]);
-    std::string output = args.options["--output"];
-
-    struct stat root_st;
-    if (stat(root.c_str(), &root_st) != 0) fail_errno("application directory " + quoted(root));
-    if (!S_ISDIR(root_st.st_mode)) fail("application directory " + quoted(root) + ": not a directory");
-    std::string main_rel = resolve_main(root, args.options["--main"], follow);
-    std::u16string main_name = entry_name_for(main_rel, root + "/" + main_rel);
-
-    std::vector<SourceFile> files = scan_tree(root, follow);
-    std::sort(files.begin(), files.end(), [](const SourceFile& a, const SourceFile& b) {
-        std::u16string ea = extension(a.name), eb = extension(b.name);
-        return ea != eb ? ea < eb : a.name < b.name;
-    });
-    auto main_it = std::find_if(files.begin(), files.end(),
-                                [&](const SourceFile& f) { return f.name == main_name; });
-    if (main_it == files.end()) fail("--main " + quoted(args.options["--main"]) + ": not among the files of " + quoted(root));
-    std::rotate(files.begin(), main_it, main_it + 1);
-
-    std::uint64_t total = 0;
-    for (const SourceFile& file : files) total += file.size;
-
-    Packer packer;
-    packer.cctx = ZSTD_createCCtx();
-    if (packer.cctx == nullptr) fail("out of memory");
-    set_param(packer.cctx, ZSTD_c_compressionLevel, level, "the compression level");
-    set_param(packer.cctx, ZSTD_c_windowLog, KAY_WINDOW_LOG, "the window size");
-    set_param(packer.cctx, ZSTD_c_enableLongDistanceMatching, 1, "long-distance matching");
-    set_param(packer.cctx, ZSTD_c_checksumFlag, 0, "the checksum flag");
-    set_param(packer.cctx, ZSTD_c_contentSizeFlag, 0, "the content size flag");
-    // Always through worker threads: their output is the same for any count.
-    set_param(packer.cctx, ZSTD_c_nbWorkers, threads, "the number of threads");
-    packer.out_buf.resize(ZSTD_CStreamOutSize());
-    packer.read_buf.resize(READ_CHUNK);
-
-    install_signal_cleanup();
-    output_open(packer.out, output);
-    output_write(packer.out, KAY_MAGIC, sizeof KAY_MAGIC);
-
-    progress_start(packer.progress, "packing", quiet, files.size(), total);
-    for (const SourceFile& file : files) {
-        pack_file(packer, file);
-        packer.file_ends.push_back(packer.fed);
-    }
-    const unsigned char end_marker[2] = {0, 0};
-    compress(packer, end_marker, sizeof end_marker, ZSTD_e_end);
-    ZSTD_freeCCtx(packer.cctx);
-    progress_end(packer.progress);
-
-    std::uint64_t frame_size = packer.out.written - sizeof KAY_MAGIC;
-    std::string tail;
-    put_le(tail, 0, 2);
-    put_le(tail, packer.out.written + 2, 8);
-    output_write(packer.out, tail.data(), tail.size());
-    std::uint64_t payload_size = packer.out.written;
-    output_commit(packer.out, 0666);
-
-    if (!quiet)
-        std::printf("%s: %llu files, %llu bytes, compressed to %llu bytes (payload %llu bytes)\n", output.c_str(),
-                    (unsigned long long)files.size(), (unsigned long long)total,
-                    (unsigned long long)frame_size, (unsigned long long)payload_size);
+    CreateRequest request = create_request(args);
+    CreateResult r = create_payload(request);
+    if (!request.quiet)
+        std::printf("%s: %llu files, %llu bytes, compressed to %llu bytes (payload %llu bytes)\n",
+                    request.output.c_str(), (unsigned long long)r.files, (unsigned long long)r.bytes,
+                    (unsigned long long)r.frame_size, (unsigned long long)r.payload_size);
     return 0;
+}
+
+CreateRequest create_request(const ParsedArgs& args) {
+    CreateRequest request;
+    request.level = static_cast<int>(int_option(args, "--level", 1, ZSTD_maxCLevel(), DEFAULT_LEVEL));
+    long cores = std::max(1u, std::thread::hardware_concurrency());
+    request.threads = static_cast<int>(int_option(args, "--threads", 1, 256, cores));
+    request.follow_symlinks = has_option(args, "--follow-symlinks");
+    request.quiet = has_option(args, "--quiet");
+    request.root = args.positional[0];
+    request.main = args.options.at("--main");
+    request.output = args.options.at("--output");
+    return request;
 }

@@ -2,18 +2,14 @@
 #include "entry_stream.h"
 
 #include <algorithm>
-#include <fcntl.h>
 #include <libdeflate.h>
-#include <sys/mman.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include "fail.h"
 #include "format/format.h"
 
 [[noreturn]] static void corrupt(const EntryStream& stream, const std::string& what) {
     if (stream.throw_errors) throw StreamError{what};
-    fail(quoted(stream.path) + ": " + what);
+    fail(::quoted(stream.path) + ": " + what);
 }
 
 static void check_container(EntryStream& stream) {
@@ -55,19 +51,16 @@ static void check_container(EntryStream& stream) {
 }
 
 void stream_open(EntryStream& stream, const std::string& path) {
+    bool regular = false;
+    if (!host_map(path, stream.map, regular)) fail_errno("cannot open " + ::quoted(path));
+    if (!regular) fail(::quoted(path) + ": not a regular file");
+    stream_open_bytes(stream, path, stream.map.data, stream.map.size);
+}
+
+void stream_open_bytes(EntryStream& stream, const std::string& path, const unsigned char* data, std::size_t size) {
     stream.path = path;
-    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) fail_errno("cannot open " + quoted(path));
-    struct stat st;
-    if (fstat(fd, &st) != 0) fail_errno("cannot examine " + quoted(path));
-    if (!S_ISREG(st.st_mode)) fail(quoted(path) + ": not a regular file");
-    stream.size = static_cast<std::size_t>(st.st_size);
-    if (stream.size > 0) {
-        void* map = mmap(nullptr, stream.size, PROT_READ, MAP_PRIVATE, fd, 0);
-        if (map == MAP_FAILED) fail_errno("cannot read " + quoted(path));
-        stream.data = static_cast<const unsigned char*>(map);
-    }
-    close(fd);
+    stream.data = data;
+    stream.size = size;
     check_container(stream);
 
     stream.dctx = ZSTD_createDCtx();
@@ -80,7 +73,7 @@ void stream_open(EntryStream& stream, const std::string& path) {
 void stream_close(EntryStream& stream) {
     if (stream.dctx != nullptr) ZSTD_freeDCtx(stream.dctx);
     stream.dctx = nullptr;
-    if (stream.data != nullptr) munmap(const_cast<unsigned char*>(stream.data), stream.size);
+    host_unmap(stream.map);
     stream.data = nullptr;
 }
 

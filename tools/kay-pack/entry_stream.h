@@ -7,10 +7,13 @@
 #include <vector>
 #include <zstd.h>
 
+#include "host.h"
+
 struct EntryStream {
     std::string path;
-    const unsigned char* data = nullptr;  // the whole payload file, mapped
+    const unsigned char* data = nullptr;  // the whole payload
     std::size_t size = 0;
+    MappedFile map;                       // the file, when the stream mapped it
     std::size_t frame_size = 0;           // the frame starts at offset 3
     std::uint64_t window_size = 0;
     ZSTD_DCtx* dctx = nullptr;
@@ -38,6 +41,9 @@ struct EntryHeader {
 // window within the launcher's limit and no dictionary, the filler and the
 // trailing length. Fails with a message otherwise.
 void stream_open(EntryStream& stream, const std::string& path);
+// The same for a payload at [data, data + size) inside the file `path`
+// (a launcher), which stays the caller's.
+void stream_open_bytes(EntryStream& stream, const std::string& path, const unsigned char* data, std::size_t size);
 void stream_close(EntryStream& stream);
 
 // The next entry's name, size and crc; false at the end marker.

@@ -1,14 +1,15 @@
 // kay-pack extract: unpacks a payload into a directory, for inspection.
 #include <cerrno>
 #include <cstdio>
+#include <filesystem>
 #include <libdeflate.h>
-#include <sys/stat.h>
 
 #include "args.h"
 #include "commands.h"
 #include "entry_stream.h"
 #include "fail.h"
 #include "format/format.h"
+#include "host.h"
 #include "names.h"
 #include "output_file.h"
 #include "progress.h"
@@ -30,14 +31,17 @@ static const char EXTRACT_HELP[] =
 // Makes `dir` a directory if it is not one; refuses symbolic links so that
 // nothing lands outside the extraction directory.
 static void ensure_directory(const std::string& dir) {
-    struct stat st;
-    if (lstat(dir.c_str(), &st) == 0) {
-        if (S_ISLNK(st.st_mode)) fail(quoted(dir) + ": symbolic link, refusing to write through it");
-        if (!S_ISDIR(st.st_mode)) fail(quoted(dir) + ": exists and is not a directory");
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    fs::file_status st = fs::symlink_status(fs_path(dir), ec);
+    if (fs::exists(st)) {
+        if (fs::is_symlink(st)) fail(::quoted(dir) + ": symbolic link, refusing to write through it");
+        if (!fs::is_directory(st)) fail(::quoted(dir) + ": exists and is not a directory");
         return;
     }
-    if (errno != ENOENT) fail_errno("cannot examine " + quoted(dir));
-    if (mkdir(dir.c_str(), 0777) != 0) fail_errno("cannot create directory " + quoted(dir));
+    if (ec && ec != std::errc::no_such_file_or_directory) fail("cannot examine " + ::quoted(dir) + ": " + error_text(ec));
+    fs::create_directory(fs_path(dir), ec);
+    if (ec) fail("cannot create directory " + ::quoted(dir) + ": " + error_text(ec));
 }
 
 // The file's path under `root`, creating its directories.
@@ -56,8 +60,9 @@ static std::string prepare_path(const std::string& root, const std::u16string& n
         }
         start = i + 1;
     }
-    struct stat st;
-    if (lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) fail(quoted(path) + ": is a directory");
+    std::error_code ec;
+    if (std::filesystem::is_directory(std::filesystem::symlink_status(fs_path(path), ec)))
+        fail(::quoted(path) + ": is a directory");
     return path;
 }
 
@@ -84,7 +89,7 @@ int run_extract(int argc, char** argv) {
     EntryHeader header;
     while (stream_next(stream, header)) {
         count++;
-        std::string what = quoted(path) + ": entry " + std::to_string(count) + " " + quoted(display_name(header.name));
+        std::string what = ::quoted(path) + ": entry " + std::to_string(count) + " " + ::quoted(display_name(header.name));
         if (const char* why = name_problem(header.name)) fail(what + ": unusable name: " + why);
         OutputFile out;
         output_open(out, prepare_path(root, header.name));

@@ -5,27 +5,17 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <unistd.h>
 
-// Fixed storage so that the signal handler can unlink without allocating.
-static char g_pending[4096];
+#include "host.h"
 
-static void remove_pending() {
-    if (g_pending[0] != 0) {
-        unlink(g_pending);
-        g_pending[0] = 0;
-    }
-}
+static void remove_pending() { host_remove_remembered(); }
 
-void set_pending_temp(const std::string& path) {
-    if (path.size() >= sizeof g_pending) fail("path too long: " + quoted(path));
-    std::memcpy(g_pending, path.c_str(), path.size() + 1);
-}
+void set_pending_temp(const std::string& path) { host_remember_for_signal(path); }
 
-void clear_pending_temp() { g_pending[0] = 0; }
+void clear_pending_temp() { host_remember_for_signal(""); }
 
 static void on_signal(int sig) {
-    if (g_pending[0] != 0) unlink(g_pending);
+    host_remove_remembered();
     signal(sig, SIG_DFL);
     raise(sig);
 }
@@ -33,7 +23,9 @@ static void on_signal(int sig) {
 void install_signal_cleanup() {
     signal(SIGINT, on_signal);
     signal(SIGTERM, on_signal);
+#ifdef SIGHUP
     signal(SIGHUP, on_signal);
+#endif
 }
 
 void report(const std::string& message) {
@@ -49,7 +41,7 @@ void fail(const std::string& message) {
 
 void fail_errno(const std::string& message) {
     int err = errno;
-    fail(message + ": " + std::strerror(err));
+    fail(message + ": " + error_text(err));
 }
 
 void fail_usage(const std::string& message) {

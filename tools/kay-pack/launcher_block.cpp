@@ -7,6 +7,7 @@
 #include "entry_stream.h"
 #include "fail.h"
 #include "format/format.h"
+#include "host.h"
 #include "names.h"
 
 static const char META_MAGIC[] = "KAYM";
@@ -66,31 +67,40 @@ std::string block_meta(const LauncherConstants& c, const std::vector<IndexEntry>
 }
 
 std::string read_whole_file(const std::string& path, const std::string& what) {
-    FILE* f = std::fopen(path.c_str(), "rb");
-    if (f == nullptr) fail_errno(what + " " + quoted(path));
+    FILE* f = host_fopen(path, "rb");
+    if (f == nullptr) fail_errno(what + " " + ::quoted(path));
     std::string data;
     char buf[1 << 16];
     std::size_t n;
     while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) data.append(buf, n);
     bool bad = std::ferror(f) != 0;
     std::fclose(f);
-    if (bad) fail_errno("cannot read " + what + " " + quoted(path));
+    if (bad) fail_errno("cannot read " + what + " " + ::quoted(path));
     return data;
 }
 
-std::string launcher_block(const std::string& path, const LauncherConstants& constants) {
-    std::string payload = read_whole_file(path, "payload");
+BlockPayload read_block_payload(const std::string& path, const std::vector<IndexEntry>* known) {
+    BlockPayload payload;
+    payload.bytes = read_whole_file(path, "payload");
     // The launcher finds the payload from the block's end through this field.
-    std::uint64_t expected = payload.size() < 8 ? 0 : payload.size() - 8;
-    if (payload.size() < 8 ||
-        get_le(reinterpret_cast<const unsigned char*>(payload.data()) + expected, 8) != expected)
-        fail(quoted(path) + ": does not end with its length as 8 bytes (" + std::to_string(expected) +
+    std::size_t size = payload.bytes.size();
+    std::uint64_t expected = size < 8 ? 0 : size - 8;
+    if (size < 8 || get_le(reinterpret_cast<const unsigned char*>(payload.bytes.data()) + expected, 8) != expected)
+        fail(::quoted(path) + ": does not end with its length as 8 bytes (" + std::to_string(expected) +
              "), so a launcher could not find it");
-    std::vector<IndexEntry> index;
+    if (known != nullptr) {
+        payload.whole = true;
+        payload.index = *known;
+        return payload;
+    }
     std::string why;
-    bool whole = read_payload_index(path, index, why);
-    if (!whole) warn(quoted(path) + ": " + why + "; the launcher gets no entry index");
-    std::string block = block_meta(constants, whole ? &index : nullptr);
+    payload.whole = read_payload_index(path, payload.index, why);
+    if (!payload.whole) warn(::quoted(path) + ": " + why + "; the launcher gets no entry index");
+    return payload;
+}
+
+std::string launcher_block(const BlockPayload& payload, const LauncherConstants& constants) {
+    std::string block = block_meta(constants, payload.whole ? &payload.index : nullptr);
     put_le(block, block.size(), 8);
-    return block + payload;
+    return block + payload.bytes;
 }

@@ -26,9 +26,19 @@ bool read_payload_index(const std::string& path, std::vector<IndexEntry>& index,
 // The meta; `index` nullptr writes "no index".
 std::string block_meta(const LauncherConstants& constants, const std::vector<IndexEntry>* index);
 
-// The whole block for the payload file at `path`. A payload that cannot be
-// read whole gets no index, with a warning.
-std::string launcher_block(const std::string& path, const LauncherConstants& constants);
+// A payload file read for a block: its bytes and, when it reads whole, its
+// index (a payload that does not gets none, with a warning).
+struct BlockPayload {
+    std::string bytes;
+    bool whole = false;
+    std::vector<IndexEntry> index;
+};
+// `known` (when not nullptr) is the index of a payload just written, which
+// then is not decoded again.
+BlockPayload read_block_payload(const std::string& path, const std::vector<IndexEntry>* known);
+
+// The whole block.
+std::string launcher_block(const BlockPayload& payload, const LauncherConstants& constants);
 
 // The bytes of a whole file; fails with a message naming `what`.
 std::string read_whole_file(const std::string& path, const std::string& what);

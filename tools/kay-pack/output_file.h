@@ -4,12 +4,13 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <string>
 
 struct OutputFile {
     std::string path;       // final name
     std::string temp_path;  // name while being written
-    int fd = -1;
+    std::FILE* file = nullptr;
     std::uint64_t written = 0;
 };
 
@@ -19,3 +20,7 @@ void output_write(OutputFile& file, const void* data, std::size_t size);
 void output_commit(OutputFile& file, unsigned mode);
 // Closes and removes the temporary file.
 void output_abandon(OutputFile& file);
+
+// Where the last separator of `path` is (npos when none); on Windows '\'
+// counts as well as '/'.
+std::size_t last_separator(const std::string& path);

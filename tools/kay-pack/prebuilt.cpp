@@ -1,16 +1,19 @@
 #include "prebuilt.h"
 
-#include <climits>
-#include <sys/stat.h>
-#include <unistd.h>
+#include <filesystem>
 
 #include "fail.h"
+#include "host.h"
+#include "output_file.h"
+
+#ifndef KAY_PREBUILT_FROM_BIN
+#define KAY_PREBUILT_FROM_BIN "../lib/kay"
+#endif
 
 std::string self_path() {
-    char buf[PATH_MAX];
-    ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
-    if (n <= 0) fail_errno("cannot find kay-pack's own path");
-    return std::string(buf, static_cast<std::size_t>(n));
+    std::string self = host_self_path();
+    if (self.empty()) fail("cannot find kay-pack's own path");
+    return self;
 }
 
 bool known_target(const std::string& target) {
@@ -21,14 +24,17 @@ bool windows_target(const std::string& target) { return target == "win32" || tar
 
 std::string find_prebuilt(const std::string& target) {
     std::string self = self_path();
-    std::string bin = self.substr(0, self.rfind('/'));
+    std::string bin = self.substr(0, last_separator(self));
     std::string name = "kay-launcher-" + target + (windows_target(target) ? ".exe" : "");
-    std::string beside = bin + "/" + name;
-    std::string tree = bin.substr(0, bin.rfind('/')) + "/" + target + "/" + name;
-    for (const std::string& candidate : {beside, tree}) {
-        struct stat st;
-        if (stat(candidate.c_str(), &st) == 0 && S_ISREG(st.st_mode)) return candidate;
+    std::string up = bin.substr(0, last_separator(bin));
+    const std::string candidates[] = {bin + "/" + name, bin + "/" KAY_PREBUILT_FROM_BIN "/" + name,
+                                      up + "/" + target + "/" + name};
+    for (const std::string& candidate : candidates) {
+        std::error_code ec;
+        if (std::filesystem::is_regular_file(fs_path(candidate), ec))
+            return utf8_path(fs_path(candidate).lexically_normal());
     }
-    fail("no prebuilt " + target + " launcher: neither " + quoted(beside) + " nor " + quoted(tree) +
+    fail("no prebuilt " + target + " launcher: none of " + ::quoted(candidates[0]) + ", " +
+         ::quoted(utf8_path(fs_path(candidates[1]).lexically_normal())) + " or " + ::quoted(candidates[2]) +
          " exists (build the " + target + " preset, or give --launcher)");
 }

@@ -11,7 +11,8 @@ bool known_target(const std::string& target);
 bool windows_target(const std::string& target);
 
 // The prebuilt program for `target`: kay-launcher-TARGET (.exe for Windows)
-// beside kay-pack (installed, or the build tree of its own target), else in
-// the build tree of that target beside kay-pack's (build/native/../win32).
-// Fails naming both places when neither has it.
+// beside kay-pack (its build tree), in the installed launcher folder
+// (KAY_PREBUILT_FROM_BIN from kay-pack's folder), else in the build tree of
+// that target beside kay-pack's (build/native/../win32). Fails naming the
+// places when none has it.
 std::string find_prebuilt(const std::string& target);

@@ -1,7 +1,8 @@
 #include "progress.h"
 
 #include <cstdio>
-#include <unistd.h>
+
+#include "host.h"
 
 using Clock = std::chrono::steady_clock;
 
@@ -10,7 +11,7 @@ static constexpr auto INTERVAL = std::chrono::milliseconds(200);
 
 void progress_start(Progress& progress, const char* verb, bool quiet, std::uint64_t files_total,
                     std::uint64_t bytes_total) {
-    progress.enabled = !quiet && isatty(STDERR_FILENO);
+    progress.enabled = !quiet && host_stderr_is_terminal();
     progress.shown = false;
     progress.verb = verb;
     progress.files_total = files_total;

@@ -1,6 +1,8 @@
-// kay-pack verify: decodes a whole payload and checks what the launcher
-// relies on.
+// kay-pack verify: decodes a whole payload, alone or inside a launcher, and
+// checks what the launcher relies on.
 #include <cstdio>
+#include <cstring>
+#include <libdeflate.h>
 #include <set>
 
 #include "args.h"
@@ -8,7 +10,10 @@
 #include "entry_stream.h"
 #include "fail.h"
 #include "format/format.h"
+#include "launcher_block.h"
 #include "names.h"
+#include "payload/block_meta.h"
+#include "pe_image.h"
 #include "progress.h"
 
 static const char VERIFY_HELP[] =
@@ -22,9 +27,39 @@ static const char VERIFY_HELP[] =
     "stored as 1); at least one entry; the end marker with nothing after it; the\n"
     "two zero filler bytes and the trailing length.\n"
     "\n"
+    "FILE may also be a launcher (Linux or Windows): then its data block is\n"
+    "found as the launcher finds it, the constants and the entry index are\n"
+    "checked against their CRC-32, the payload as above, and the index must\n"
+    "match the payload entry for entry.\n"
+    "\n"
     "  -q, --quiet    print nothing when the payload is good\n"
     "\n"
     "Exit codes: 0 good, 1 problems found (each reported on stderr), 2 bad command line.\n";
+
+// Why the data block at the end of [data, data + size) is not what a
+// launcher accepts, or "" when it is.
+static std::string block_problem(const unsigned char* data, std::size_t size) {
+    kay_block block;
+    if (parse_block(data, size, &block)) return "";
+    if (size < 16) return "no data block (too short)";
+    std::uint64_t before = get_le(data + size - 8, 8);
+    if (before > size - 16) return "no data block (the payload's trailing length points outside the file)";
+    std::size_t payload_size = static_cast<std::size_t>(before) + 8;
+    std::uint64_t meta_size = get_le(data + size - payload_size - 8, 8);
+    if (meta_size < 12 || meta_size > size - payload_size - 8) return "no data block (bad length of the constants)";
+    const unsigned char* meta = data + size - payload_size - 8 - meta_size;
+    if (std::memcmp(meta, KAY_META_MAGIC, 4) != 0) return "no data block (no \"KAYM\" before the payload)";
+    if (get_le(meta + 4, 4) != KAY_META_VERSION) return "data block of an unknown version";
+    std::uint32_t stored = static_cast<std::uint32_t>(get_le(meta + 8, 4));
+    std::uint32_t crc = libdeflate_crc32(0, meta + 12, static_cast<std::size_t>(meta_size - 12));
+    char text[128];
+    if (stored != crc) {
+        std::snprintf(text, sizeof text, "constants and index damaged (CRC-32 stored %08x, content gives %08x)",
+                      stored, crc);
+        return text;
+    }
+    return "constants and index do not parse";
+}
 
 int run_verify(int argc, char** argv) {
     ParsedArgs args = parse_args(argc, argv, 2, {{"--quiet", "-q", false}});
@@ -37,16 +72,41 @@ int run_verify(int argc, char** argv) {
     const std::string& path = args.positional[0];
 
     EntryStream stream;
-    stream_open(stream, path);
+    bool regular = false;
+    if (!host_map(path, stream.map, regular)) fail_errno("cannot open " + ::quoted(path));
+    if (!regular) fail(::quoted(path) + ": not a regular file");
+    const unsigned char* data = stream.map.data;
+    std::size_t size = stream.map.size;
+    // A launcher: the payload comes from its data block.
+    bool elf = size >= 4 && std::memcmp(data, "\x7f" "ELF", 4) == 0;
+    bool pe = size >= 2 && data[0] == 'M' && data[1] == 'Z';
+    const char* kind = elf ? "Linux launcher" : pe ? "Windows launcher" : nullptr;
+    kay_block block{};
+    if (kind != nullptr) {
+        if (pe) {
+            std::size_t offset = 0, length = 0;
+            if (!pe_find_section(data, size, ".kay", &offset, &length))
+                fail(::quoted(path) + ": " + kind + " without a .kay section (no data block)");
+            data += offset;
+            size = length;
+        }
+        std::string why = block_problem(data, size);
+        if (!why.empty()) fail(::quoted(path) + ": " + kind + ": " + why);
+        parse_block(data, size, &block);
+        data = block.payload;
+        size = block.payload_size;
+    }
+    stream_open_bytes(stream, path, data, size);
     Progress progress;
     progress_start(progress, "verifying", quiet, 0, 0);
 
     std::uint64_t problems = 0, count = 0, total = 0;
     std::set<std::u16string> seen;
+    std::vector<IndexEntry> entries;
     EntryHeader header;
     auto problem = [&](const std::string& text) {
         progress_end(progress);
-        report(quoted(path) + ": entry " + std::to_string(count) + " " + quoted(display_name(header.name)) + ": " + text);
+        report(::quoted(path) + ": entry " + std::to_string(count) + " " + ::quoted(display_name(header.name)) + ": " + text);
         problems++;
     };
     while (stream_next(stream, header)) {
@@ -62,21 +122,47 @@ int run_verify(int argc, char** argv) {
             std::snprintf(text, sizeof text, "crc mismatch (stored %08x, content gives %08x)", header.crc, crc);
             problem(text);
         }
+        entries.push_back({header.name, header.size, header.crc});
         progress_update(progress, count, stream.decoded);
     }
     stream_finish(stream);
     progress_end(progress);
-    stream_close(stream);
     if (count == 0) {
-        report(quoted(path) + ": no entries (no program to start)");
+        report(::quoted(path) + ": no entries (no program to start)");
         problems++;
     }
+    // The launcher trusts the index for what it finds on disk: it must say
+    // what the payload says.
+    if (kind != nullptr && block.index_count != KAY_NO_INDEX) {
+        const unsigned char* cursor = block.index;
+        kay_index_entry e;
+        std::size_t i = 0;
+        for (; next_index_entry(block, &cursor, &e); i++) {
+            std::u16string name;
+            for (std::uint32_t k = 0; k < e.name_units; k++)
+                name.push_back(static_cast<char16_t>(e.name[2 * k] | (e.name[2 * k + 1] << 8)));
+            if (i >= entries.size() || entries[i].name != name || entries[i].size != e.size || entries[i].crc != e.crc) {
+                report(::quoted(path) + ": index entry " + std::to_string(i + 1) + " " + ::quoted(display_name(name)) +
+                       ": does not match the payload");
+                problems++;
+                break;
+            }
+        }
+        if (i == block.index_count && i != entries.size()) {
+            report(::quoted(path) + ": the index has " + std::to_string(i) + " entries, the payload " +
+                   std::to_string(entries.size()));
+            problems++;
+        }
+    }
+    stream_close(stream);  // the block lies in its mapping
     if (problems != 0) {
-        report(quoted(path) + ": " + std::to_string(problems) + (problems == 1 ? " problem" : " problems"));
+        report(::quoted(path) + ": " + std::to_string(problems) + (problems == 1 ? " problem" : " problems"));
         return EXIT_BAD_INPUT;
     }
-    if (!quiet)
-        std::printf("%s: OK, %llu entries, %llu bytes\n", path.c_str(), (unsigned long long)count,
+    if (!quiet) {
+        std::string what = kind == nullptr ? "" : std::string(kind) + (block.index_count == KAY_NO_INDEX ? " without index, " : ", ");
+        std::printf("%s: OK, %s%llu entries, %llu bytes\n", path.c_str(), what.c_str(), (unsigned long long)count,
                     (unsigned long long)total);
+    }
     return 0;
 }
