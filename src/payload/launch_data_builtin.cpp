@@ -10,6 +10,7 @@ extern "C" const unsigned char kay_payload_data[] __asm__("kay_payload_data");
 extern "C" const std::uint32_t kay_payload_size __asm__("kay_payload_size");
 
 kay_launch_data g_launch = {kay_target_spec, kay_company, kay_product, kay_version,
-                            kay_file_version, kay_product_version, kay_payload_data, 0};
+                            kay_file_version, kay_product_version, kay_payload_data, 0,
+                            0xFFFFFFFFu, nullptr, nullptr};
 
 void load_launch_data(void) { g_launch.payload_size = kay_payload_size; }

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <pthread.h>
+#include <sched.h>
 #include <signal.h>
 #include <spawn.h>
 #include <stdio.h>
@@ -225,6 +226,47 @@ void unlock_target(kay_lock lock) {
     int fd = static_cast<int>(lock.value - 1);
     flock(fd, LOCK_UN);
     close(fd);
+}
+
+std::uint32_t cpu_count() {
+    cpu_set_t set;
+    if (sched_getaffinity(0, sizeof set, &set) == 0 && CPU_COUNT(&set) > 0)
+        return static_cast<std::uint32_t>(CPU_COUNT(&set));
+    long n = sysconf(_SC_NPROCESSORS_ONLN);
+    return n > 0 ? static_cast<std::uint32_t>(n) : 1;
+}
+
+// A started thread: the handle points at this record.
+struct thread_record {
+    pthread_t thread;
+    kay_thread_main main;
+    void* arg;
+};
+
+static void* thread_entry(void* record) {
+    thread_record* r = static_cast<thread_record*>(record);
+    r->main(r->arg);
+    return nullptr;
+}
+
+kay_thread start_thread(kay_thread_main main, void* arg) {
+    thread_record* r = static_cast<thread_record*>(malloc(sizeof(thread_record)));
+    if (r == nullptr) return kay_thread{};
+    r->main = main;
+    r->arg = arg;
+    int rc = pthread_create(&r->thread, nullptr, thread_entry, r);
+    if (rc != 0) {
+        free(r);
+        errno = rc;
+        return kay_thread{};
+    }
+    return kay_thread{reinterpret_cast<std::intptr_t>(r)};
+}
+
+void join_thread(kay_thread thread) {
+    thread_record* r = reinterpret_cast<thread_record*>(thread.value);
+    pthread_join(r->thread, nullptr);
+    free(r);
 }
 
 }  // namespace kay_posix

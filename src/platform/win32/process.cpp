@@ -90,6 +90,47 @@ void unlock_target(kay_lock lock) {
     CloseHandle(system_handle(lock));
 }
 
+std::uint32_t cpu_count() {
+    SYSTEM_INFO info;
+    GetSystemInfo(&info);
+    return info.dwNumberOfProcessors > 0 ? info.dwNumberOfProcessors : 1;
+}
+
+// A started thread: the handle points at this record.
+struct thread_record {
+    HANDLE thread;
+    kay_thread_main main;
+    void* arg;
+};
+
+static DWORD WINAPI thread_entry(void* record) {
+    thread_record* r = static_cast<thread_record*>(record);
+    r->main(r->arg);
+    return 0;
+}
+
+kay_thread start_thread(kay_thread_main main, void* arg) {
+    thread_record* r = static_cast<thread_record*>(HeapAlloc(GetProcessHeap(), 0, sizeof(thread_record)));
+    if (r == nullptr) return kay_thread{};
+    r->main = main;
+    r->arg = arg;
+    r->thread = CreateThread(nullptr, 0, thread_entry, r, 0, nullptr);
+    if (r->thread == nullptr) {
+        DWORD error = GetLastError();
+        HeapFree(GetProcessHeap(), 0, r);
+        SetLastError(error);
+        return kay_thread{};
+    }
+    return to_handle<kay_thread>(r);
+}
+
+void join_thread(kay_thread thread) {
+    thread_record* r = static_cast<thread_record*>(system_handle(thread));
+    WaitForSingleObject(r->thread, INFINITE);
+    CloseHandle(r->thread);
+    HeapFree(GetProcessHeap(), 0, r);
+}
+
 }  // namespace kay_win32
 
 void kay_exit_with_child_code(std::uint32_t code) { std::exit(static_cast<int>(code)); }
