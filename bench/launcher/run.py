@@ -104,17 +104,13 @@ def pack(kay_pack, stage, main, payload, level=None):
         f.write(digest)
 
 
-def build_launcher(payload, build_dir, run_dir):
-    """Builds kay-launcher around `payload` (target {PROGRAM_DIR}/unpacked)
-    and copies it into `run_dir`."""
-    if not os.path.exists(os.path.join(build_dir, "build.ninja")):
-        check(["cmake", "-S", SOURCE, "-B", build_dir, "-G", "Ninja", "-DCMAKE_BUILD_TYPE=Release",
-               f"-DKAY_PAYLOAD={payload}", "-DKAY_BUILD_TESTS=OFF", "-DKAY_BUILD_TOOLS=OFF",
-               "-DKAY_TARGET_SPEC={PROGRAM_DIR}/unpacked"], stdout=subprocess.DEVNULL)
-    check(["cmake", "--build", build_dir, "-j2", "--target", "kay-launcher"], stdout=subprocess.DEVNULL)
+def build_launcher(kay_pack, payload, run_dir):
+    """Assembles a launcher around `payload` (target {PROGRAM_DIR}/unpacked)
+    onto the prebuilt native launcher beside kay-pack, into `run_dir`."""
     os.makedirs(run_dir, exist_ok=True)
     launcher = os.path.join(run_dir, "launcher")
-    shutil.copy2(os.path.join(build_dir, "kay-launcher"), launcher)
+    check([kay_pack, "assemble", payload, "--target", "native", "-o", launcher, "-q",
+           "--target-spec", "{PROGRAM_DIR}/unpacked"])
     return launcher
 
 
@@ -235,11 +231,14 @@ def main():
         os.makedirs(stage + ".new")
         check(["cp", "-a", a.tree, os.path.join(stage + ".new", "tree")])
         check(["find", stage + ".new", "-type", "l", "-delete"])
+        # Empty files: a launcher writes them again on every start, so a
+        # tree holding one never starts warm.
+        check(["find", stage + ".new", "-type", "f", "-empty", "-delete"])
         shutil.copy2(which("true"), os.path.join(stage + ".new", "true"))
         os.rename(stage + ".new", stage)
     payload = os.path.join(big, "payload.kay")
     pack(kay_pack, stage, "true", payload, a.level)
-    launcher = build_launcher(payload, os.path.join(big, "build"), os.path.join(big, "run"))
+    launcher = build_launcher(kay_pack, payload, os.path.join(big, "run"))
     # Outputs of an earlier invocation are moved aside now, deleted at the end.
     outputs = os.path.join(big, "out")
     trash = os.path.join(big, "trash")
@@ -357,7 +356,7 @@ def main():
         f.write("tiny payload for the launcher overhead bench\n")
     tpayload = os.path.join(tiny, "payload.kay")
     pack(kay_pack, tstage, "stamp", tpayload)
-    tlauncher = build_launcher(tpayload, os.path.join(tiny, "build"), os.path.join(tiny, "run"))
+    tlauncher = build_launcher(kay_pack, tpayload, os.path.join(tiny, "run"))
     remove(os.path.join(tiny, "run", "unpacked"))
     spawn([tlauncher])
     child = os.path.join(tiny, "run", "unpacked", "stamp")

@@ -3,11 +3,9 @@
 #define ZSTD_STATIC_LINKING_ONLY  // ZSTD_WINDOWLOG_LIMIT_DEFAULT
 #include <zstd.h>
 
-#include <condition_variable>
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
-#include <mutex>
-#include <new>
 
 #include "common/report.h"
 #include "format/format.h"
@@ -40,36 +38,23 @@ static std::size_t decode_window(unsigned char* out) {
     return 0;
 }
 
-// The hand-over: slot `head` is the one being read (once taken), the next
-// `count - 1` hold decoded windows; a size of 0 marks the end.
-struct handover {
-    std::mutex lock;
-    std::condition_variable decoded, released;
-    std::size_t size[SLOTS] = {};
-    unsigned head = 0;
-    unsigned count = 0;
-    bool stop = false;
-};
-static handover* g_handover;  // nullptr: decoding on the reading thread
+// The hand-over: the decoder fills slots in turn while `free` lets it, and
+// adds to `decoded` for each; the reader takes them in the same turn and
+// gives each back to `free` once read. A size of 0 marks the end.
+static bool g_threaded;
+static kay_semaphore g_free, g_decoded;
 static kay_thread g_decoder;
+static std::atomic<bool> g_stop;
+static std::size_t g_size[SLOTS];
+static unsigned g_head;  // the slot the reader takes next, or holds
 
 static void decode_ahead(void*) {
-    handover& h = *g_handover;
-    for (;;) {
-        unsigned slot;
-        {
-            std::unique_lock<std::mutex> hold(h.lock);
-            h.released.wait(hold, [&] { return h.stop || h.count < SLOTS; });
-            if (h.stop) return;
-            slot = (h.head + h.count) % SLOTS;
-        }
+    for (unsigned slot = 0;; slot = (slot + 1) % SLOTS) {
+        kay_sys.semaphore_wait(g_free);
+        if (g_stop) return;
         std::size_t n = decode_window(g_windows + slot * KAY_WINDOW_SIZE);
-        {
-            std::lock_guard<std::mutex> hold(h.lock);
-            h.size[slot] = n;
-            h.count++;
-        }
-        h.decoded.notify_one();
+        g_size[slot] = n;
+        kay_sys.semaphore_post(g_decoded);
         if (n == 0) return;
     }
 }
@@ -77,28 +62,31 @@ static void decode_ahead(void*) {
 // The window being read.
 static const unsigned char* g_current;
 static std::size_t g_current_size, g_current_pos;
-static bool g_holding;  // the reader holds the slot at head (threaded)
+static bool g_holding;  // the reader holds the slot at g_head (threaded)
 
 // Moves to the next decoded window; past the end, bytes are still wanted
 // and none can come.
 static void next_window() {
-    if (g_handover == nullptr) {
+    if (!g_threaded) {
         g_current_size = decode_window(g_windows);
     } else {
-        handover& h = *g_handover;
-        std::unique_lock<std::mutex> hold(h.lock);
         if (g_holding) {
-            h.head = (h.head + 1) % SLOTS;
-            h.count--;
-            h.released.notify_one();
+            kay_sys.semaphore_post(g_free);
+            g_head = (g_head + 1) % SLOTS;
         }
-        h.decoded.wait(hold, [&] { return h.count > 0; });
+        kay_sys.semaphore_wait(g_decoded);
         g_holding = true;
-        g_current = g_windows + h.head * KAY_WINDOW_SIZE;
-        g_current_size = h.size[h.head];
+        g_current = g_windows + g_head * KAY_WINDOW_SIZE;
+        g_current_size = g_size[g_head];
     }
     g_current_pos = 0;
     if (g_current_size == 0) fatal_error(MSG_DECODE);
+}
+
+static void close_semaphores() {
+    if (g_free.valid()) kay_sys.semaphore_close(g_free);
+    if (g_decoded.valid()) kay_sys.semaphore_close(g_decoded);
+    g_free = g_decoded = kay_semaphore{};
 }
 
 void setup(const unsigned char* input, std::size_t size) {
@@ -112,14 +100,14 @@ void setup(const unsigned char* input, std::size_t size) {
     g_current = g_windows;
     g_current_size = g_current_pos = 0;
     g_holding = false;
+    g_head = 0;
+    g_stop = false;
     // Without a second thread the reader decodes as it reads.
-    g_handover = new (std::nothrow) handover;
-    if (g_handover == nullptr) return;
-    g_decoder = kay_sys.start_thread(decode_ahead, nullptr);
-    if (!g_decoder.valid()) {
-        delete g_handover;
-        g_handover = nullptr;
-    }
+    g_free = kay_sys.semaphore_create(SLOTS);
+    g_decoded = kay_sys.semaphore_create(0);
+    if (g_free.valid() && g_decoded.valid()) g_decoder = kay_sys.start_thread(decode_ahead, nullptr);
+    g_threaded = g_decoder.valid();
+    if (!g_threaded) close_semaphores();
 }
 
 std::size_t read_some(const unsigned char** data, std::size_t most) {
@@ -154,15 +142,14 @@ void read_name(char16_t* buffer) {
 }
 
 void teardown(void) {
-    if (g_handover != nullptr) {
-        {
-            std::lock_guard<std::mutex> hold(g_handover->lock);
-            g_handover->stop = true;
-        }
-        g_handover->released.notify_one();
+    if (g_threaded) {
+        // The decoder waits for a free slot, or ends by itself.
+        g_stop = true;
+        kay_sys.semaphore_post(g_free);
         kay_sys.join_thread(g_decoder);
-        delete g_handover;
-        g_handover = nullptr;
+        g_decoder = kay_thread{};
+        close_semaphores();
+        g_threaded = false;
     }
     if (g_context != nullptr) ZSTD_freeDCtx(g_context);
     g_context = nullptr;

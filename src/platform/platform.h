@@ -25,6 +25,7 @@ using kay_file = kay_handle<struct kay_file_kind>;        // open file
 using kay_process = kay_handle<struct kay_process_kind>;  // child process
 using kay_lock = kay_handle<struct kay_lock_kind>;        // held lock on a target directory
 using kay_thread = kay_handle<struct kay_thread_kind>;    // running thread, to join
+using kay_semaphore = kay_handle<struct kay_semaphore_kind>;  // counting semaphore between threads
 
 enum kay_folder { KAY_FOLDER_HOME, KAY_FOLDER_CACHE };
 
@@ -88,6 +89,9 @@ typedef void (*kay_thread_main)(void* arg);
 // cpu_count: the processors the launcher may run on, at least 1.
 // start_thread: runs main(arg) on a new thread; an invalid handle when no
 //   thread could be made. join_thread waits for it to end and releases it.
+// semaphore_create: a counting semaphore of the process starting at
+//   `initial`; invalid when none can be made. semaphore_wait takes one unit,
+//   waiting until there is one; semaphore_post adds one.
 // lock_target: serialises the unpacking of one target directory across
 //   processes: waits until no other launcher holds the lock for `dir`, then
 //   holds it. Windows: a named mutex (kay_lock_name in paths.h; no file is

@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <pthread.h>
 #include <sched.h>
+#include <semaphore.h>
 #include <signal.h>
 #include <spawn.h>
 #include <stdio.h>
@@ -267,6 +268,30 @@ void join_thread(kay_thread thread) {
     thread_record* r = reinterpret_cast<thread_record*>(thread.value);
     pthread_join(r->thread, nullptr);
     free(r);
+}
+
+kay_semaphore semaphore_create(std::uint32_t initial) {
+    sem_t* s = static_cast<sem_t*>(malloc(sizeof(sem_t)));
+    if (s == nullptr) return kay_semaphore{};
+    if (sem_init(s, 0, initial) != 0) {
+        int saved = errno;
+        free(s);
+        errno = saved;
+        return kay_semaphore{};
+    }
+    return kay_semaphore{reinterpret_cast<std::intptr_t>(s)};
+}
+
+void semaphore_wait(kay_semaphore semaphore) {
+    while (sem_wait(reinterpret_cast<sem_t*>(semaphore.value)) != 0 && errno == EINTR) {
+    }
+}
+
+void semaphore_post(kay_semaphore semaphore) { sem_post(reinterpret_cast<sem_t*>(semaphore.value)); }
+
+void semaphore_close(kay_semaphore semaphore) {
+    sem_destroy(reinterpret_cast<sem_t*>(semaphore.value));
+    free(reinterpret_cast<sem_t*>(semaphore.value));
 }
 
 }  // namespace kay_posix

@@ -131,6 +131,16 @@ void join_thread(kay_thread thread) {
     HeapFree(GetProcessHeap(), 0, r);
 }
 
+kay_semaphore semaphore_create(std::uint32_t initial) {
+    return to_handle<kay_semaphore>(CreateSemaphoreW(nullptr, static_cast<LONG>(initial), 0x7FFFFFFF, nullptr));
+}
+
+void semaphore_wait(kay_semaphore semaphore) { WaitForSingleObject(system_handle(semaphore), INFINITE); }
+
+void semaphore_post(kay_semaphore semaphore) { ReleaseSemaphore(system_handle(semaphore), 1, nullptr); }
+
+void semaphore_close(kay_semaphore semaphore) { CloseHandle(system_handle(semaphore)); }
+
 }  // namespace kay_win32
 
 void kay_exit_with_child_code(std::uint32_t code) { std::exit(static_cast<int>(code)); }
