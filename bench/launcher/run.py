@@ -142,6 +142,14 @@ def spawn(argv, stdout=os.devnull):
     return t1 - t0, ru.ru_utime + ru.ru_stime, ru.ru_maxrss
 
 
+def peak_rss(argv):
+    """Peak RSS in bytes of one run, taken by /usr/bin/time: a process
+    started from Python inherits the interpreter's peak across exec."""
+    r = subprocess.run([which("time"), "-f", "%M", *argv], stdout=subprocess.DEVNULL,
+                       stderr=subprocess.PIPE, text=True, check=True)
+    return int(r.stderr.strip().splitlines()[-1]) * 1024
+
+
 def remove(path):
     if os.path.lexists(path):
         shutil.rmtree(path)
@@ -329,6 +337,10 @@ def main():
         "crc": lambda r: [tools["crc32_tree"], unpacked],
     }, a.runs)
 
+    # Peak memory, each run on its own.
+    cold_peak = max(peak_rss([os.path.join(disk_fresh("launcher", f"rss-{i}"), "launcher")]) for i in range(3))
+    warm_peak = max(peak_rss([warm_launcher]) for i in range(3))
+
     # --- ways to take the CRC-32 of the unpacked files ---
     log(f"crc modes: {a.crc_passes} passes each...")
     crc_modes = []
@@ -375,8 +387,6 @@ def main():
     warm_floor = med(WZ, 0) + med(WC, 0)
     warm_ratio = med(WL, 0) / warm_floor
     warm_cpu_ratio = med(WL, 1) / (med(WZ, 1) + med(WC, 1))
-    cold_peak = max(s[2] for c in cold.values() for s in c["launcher"]) * 1024
-    warm_peak = max(s[2] for s in WL) * 1024
     peak = max(cold_peak, warm_peak)
     memory_limit = MEMORY_BASE + window
     t_child, t_launch = timer[child], timer[tlauncher]
