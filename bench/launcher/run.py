@@ -104,17 +104,13 @@ def pack(kay_pack, stage, main, payload, level=None):
         f.write(digest)
 
 
-def build_launcher(payload, build_dir, run_dir):
-    """Builds kay-launcher around `payload` (target {PROGRAM_DIR}/unpacked)
-    and copies it into `run_dir`."""
-    if not os.path.exists(os.path.join(build_dir, "build.ninja")):
-        check(["cmake", "-S", SOURCE, "-B", build_dir, "-G", "Ninja", "-DCMAKE_BUILD_TYPE=Release",
-               f"-DKAY_PAYLOAD={payload}", "-DKAY_BUILD_TESTS=OFF", "-DKAY_BUILD_TOOLS=OFF",
-               "-DKAY_TARGET_SPEC={PROGRAM_DIR}/unpacked"], stdout=subprocess.DEVNULL)
-    check(["cmake", "--build", build_dir, "-j2", "--target", "kay-launcher"], stdout=subprocess.DEVNULL)
+def build_launcher(kay_pack, payload, run_dir):
+    """Assembles a launcher around `payload` (target {PROGRAM_DIR}/unpacked)
+    onto the prebuilt native launcher beside kay-pack, into `run_dir`."""
     os.makedirs(run_dir, exist_ok=True)
     launcher = os.path.join(run_dir, "launcher")
-    shutil.copy2(os.path.join(build_dir, "kay-launcher"), launcher)
+    check([kay_pack, "assemble", payload, "--target", "native", "-o", launcher, "-q",
+           "--target-spec", "{PROGRAM_DIR}/unpacked"])
     return launcher
 
 
@@ -144,6 +140,14 @@ def spawn(argv, stdout=os.devnull):
     if os.waitstatus_to_exitcode(status) != 0:
         raise RuntimeError(f"{argv} failed with status {status}")
     return t1 - t0, ru.ru_utime + ru.ru_stime, ru.ru_maxrss
+
+
+def peak_rss(argv):
+    """Peak RSS in bytes of one run, taken by /usr/bin/time: a process
+    started from Python inherits the interpreter's peak across exec."""
+    r = subprocess.run([which("time"), "-f", "%M", *argv], stdout=subprocess.DEVNULL,
+                       stderr=subprocess.PIPE, text=True, check=True)
+    return int(r.stderr.strip().splitlines()[-1]) * 1024
 
 
 def remove(path):
@@ -235,11 +239,14 @@ def main():
         os.makedirs(stage + ".new")
         check(["cp", "-a", a.tree, os.path.join(stage + ".new", "tree")])
         check(["find", stage + ".new", "-type", "l", "-delete"])
+        # Empty files: a launcher writes them again on every start, so a
+        # tree holding one never starts warm.
+        check(["find", stage + ".new", "-type", "f", "-empty", "-delete"])
         shutil.copy2(which("true"), os.path.join(stage + ".new", "true"))
         os.rename(stage + ".new", stage)
     payload = os.path.join(big, "payload.kay")
     pack(kay_pack, stage, "true", payload, a.level)
-    launcher = build_launcher(payload, os.path.join(big, "build"), os.path.join(big, "run"))
+    launcher = build_launcher(kay_pack, payload, os.path.join(big, "run"))
     # Outputs of an earlier invocation are moved aside now, deleted at the end.
     outputs = os.path.join(big, "out")
     trash = os.path.join(big, "trash")
@@ -330,6 +337,10 @@ def main():
         "crc": lambda r: [tools["crc32_tree"], unpacked],
     }, a.runs)
 
+    # Peak memory, each run on its own.
+    cold_peak = max(peak_rss([os.path.join(disk_fresh("launcher", f"rss-{i}"), "launcher")]) for i in range(3))
+    warm_peak = max(peak_rss([warm_launcher]) for i in range(3))
+
     # --- ways to take the CRC-32 of the unpacked files ---
     log(f"crc modes: {a.crc_passes} passes each...")
     crc_modes = []
@@ -357,7 +368,7 @@ def main():
         f.write("tiny payload for the launcher overhead bench\n")
     tpayload = os.path.join(tiny, "payload.kay")
     pack(kay_pack, tstage, "stamp", tpayload)
-    tlauncher = build_launcher(tpayload, os.path.join(tiny, "build"), os.path.join(tiny, "run"))
+    tlauncher = build_launcher(kay_pack, tpayload, os.path.join(tiny, "run"))
     remove(os.path.join(tiny, "run", "unpacked"))
     spawn([tlauncher])
     child = os.path.join(tiny, "run", "unpacked", "stamp")
@@ -376,8 +387,6 @@ def main():
     warm_floor = med(WZ, 0) + med(WC, 0)
     warm_ratio = med(WL, 0) / warm_floor
     warm_cpu_ratio = med(WL, 1) / (med(WZ, 1) + med(WC, 1))
-    cold_peak = max(s[2] for c in cold.values() for s in c["launcher"]) * 1024
-    warm_peak = max(s[2] for s in WL) * 1024
     peak = max(cold_peak, warm_peak)
     memory_limit = MEMORY_BASE + window
     t_child, t_launch = timer[child], timer[tlauncher]

@@ -11,6 +11,7 @@
 #include "pathspec/expand.h"
 #include "payload/reader.h"
 #include "payload/unpack.h"
+#include "payload/warm.h"
 
 static kchar g_target_dir[KAY_PATH_CAPACITY];
 static char16_t g_entry_name[KAY_NAME_CAPACITY];
@@ -37,7 +38,6 @@ std::uint32_t kay_main(int argc, kchar** argv) {
     if (g_launch.payload_size < sizeof KAY_MAGIC ||
         std::memcmp(g_launch.payload, KAY_MAGIC, sizeof KAY_MAGIC) != 0)
         fatal_error(MSG_NO_HEADER);
-    setup(g_launch.payload + sizeof KAY_MAGIC, g_launch.payload_size - sizeof KAY_MAGIC);
     unpack_begin(home_folder);
 
     // Launchers started at once on one target directory unpack one after
@@ -46,17 +46,26 @@ std::uint32_t kay_main(int argc, kchar** argv) {
     // and held until the last entry is complete; without it, go on unlocked.
     kay_lock lock{};
     bool lock_tried = false;
-    for (;;) {
-        read_name(g_entry_name);
-        if (g_entry_name[0] == 0) break;
-        if (!lock_tried) {
-            lock = kay_sys.lock_target(g_target_dir);
-            lock_tried = true;
+    // A warm start: when the index says every file is there, nothing is
+    // decoded; otherwise the full pass decides file by file.
+    if (g_launch.index_count != 0xFFFFFFFFu && g_launch.index_count > 0) {
+        lock = kay_sys.lock_target(g_target_dir);
+        lock_tried = true;
+    }
+    if (!all_entries_current(g_target_dir, g_launch)) {
+        setup(g_launch.payload + sizeof KAY_MAGIC, g_launch.payload_size - sizeof KAY_MAGIC);
+        for (;;) {
+            read_name(g_entry_name);
+            if (g_entry_name[0] == 0) break;
+            if (!lock_tried) {
+                lock = kay_sys.lock_target(g_target_dir);
+                lock_tried = true;
+            }
+            unpack_entry(g_target_dir, g_entry_name);
         }
-        unpack_entry(g_target_dir, g_entry_name);
+        teardown();
     }
     if (lock.valid()) kay_sys.unlock_target(lock);
-    teardown();
 
     return run_child(g_first_entry_path, argv[0]);
 }

@@ -70,4 +70,7 @@ void load_launch_data(void) {
     for (int i = 0; i < KAY_TEXT_COUNT; i++) *fields[i] = native_text(block.texts[i]);
     g_launch.payload = block.payload;
     g_launch.payload_size = block.payload_size;
+    g_launch.index_count = block.index_count;
+    g_launch.index = block.index;
+    g_launch.index_end = block.index_end;
 }

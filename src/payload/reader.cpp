@@ -3,68 +3,130 @@
 #define ZSTD_STATIC_LINKING_ONLY  // ZSTD_WINDOWLOG_LIMIT_DEFAULT
 #include <zstd.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 
 #include "common/report.h"
 #include "format/format.h"
+#include "platform/platform.h"
 
 // The decoder keeps its default parameters; the format's window limit is theirs.
 static_assert(ZSTD_WINDOWLOG_LIMIT_DEFAULT == KAY_WINDOW_LOG);
 
+// Windows handed over from the decoding thread to the reading one: the one
+// being read, and up to two decoded ahead.
+constexpr unsigned SLOTS = 3;
+
 static ZSTD_DCtx* g_context;
 static ZSTD_inBuffer g_input;
-static ZSTD_outBuffer g_window;
+// The last decoder call filled its window, so it may hold more output even
+// with no input left.
+static bool g_filled;
+static unsigned char* g_windows;  // SLOTS windows
 
-void setup(const unsigned char* input, std::size_t size) {
-    void* window = std::malloc(KAY_WINDOW_SIZE);
-    if (window == nullptr) fatal_error(MSG_NO_MEMORY);
-    g_context = ZSTD_createDCtx();
-    if (g_context == nullptr) fatal_error(MSG_NO_MEMORY);
-    g_input.src = input;
-    g_input.size = size;
-    g_input.pos = 0;
-    g_window.dst = window;
-    g_window.size = 0;
-    g_window.pos = 0;
+// Decodes the next window into `out`: its size, or 0 when no byte can come
+// (corrupt data, or the input used up). 0 ends the decoding.
+static std::size_t decode_window(unsigned char* out) {
+    while (g_input.pos < g_input.size || g_filled) {
+        ZSTD_outBuffer window = {out, KAY_WINDOW_SIZE, 0};
+        std::size_t result = ZSTD_decompressStream(g_context, &window, &g_input);
+        if (ZSTD_isError(result)) return 0;
+        g_filled = window.pos == KAY_WINDOW_SIZE;
+        if (window.pos > 0) return window.pos;
+    }
+    return 0;
 }
 
-// Decodes until the window holds something. `filled` says the last call of
-// this request produced a full window, so the decoder may hold more output
-// even with no input left.
-static std::size_t refill(bool* filled) {
-    std::size_t available = 0;
-    while (available == 0) {
-        if (g_input.pos < g_input.size || *filled) {
-            g_window.pos = 0;
-            g_window.size = KAY_WINDOW_SIZE;
-            std::size_t result = ZSTD_decompressStream(g_context, &g_window, &g_input);
-            if (ZSTD_isError(result)) fatal_error(MSG_DECODE);
-            std::size_t produced = g_window.pos;
-            *filled = produced == KAY_WINDOW_SIZE;
-            g_window.size = produced;
-            g_window.pos = 0;
-            available = produced;
-        } else {
-            // Input used up (a truncated frame) or a position past the end:
-            // bytes are still wanted and none can come.
-            fatal_error(MSG_DECODE);
-        }
+// The hand-over: the decoder fills slots in turn while `free` lets it, and
+// adds to `decoded` for each; the reader takes them in the same turn and
+// gives each back to `free` once read. A size of 0 marks the end.
+static bool g_threaded;
+static kay_semaphore g_free, g_decoded;
+static kay_thread g_decoder;
+static std::atomic<bool> g_stop;
+static std::size_t g_size[SLOTS];
+static unsigned g_head;  // the slot the reader takes next, or holds
+
+static void decode_ahead(void*) {
+    for (unsigned slot = 0;; slot = (slot + 1) % SLOTS) {
+        kay_sys.semaphore_wait(g_free);
+        if (g_stop) return;
+        std::size_t n = decode_window(g_windows + slot * KAY_WINDOW_SIZE);
+        g_size[slot] = n;
+        kay_sys.semaphore_post(g_decoded);
+        if (n == 0) return;
     }
-    return available;
+}
+
+// The window being read.
+static const unsigned char* g_current;
+static std::size_t g_current_size, g_current_pos;
+static bool g_holding;  // the reader holds the slot at g_head (threaded)
+
+// Moves to the next decoded window; past the end, bytes are still wanted
+// and none can come.
+static void next_window() {
+    if (!g_threaded) {
+        g_current_size = decode_window(g_windows);
+    } else {
+        if (g_holding) {
+            kay_sys.semaphore_post(g_free);
+            g_head = (g_head + 1) % SLOTS;
+        }
+        kay_sys.semaphore_wait(g_decoded);
+        g_holding = true;
+        g_current = g_windows + g_head * KAY_WINDOW_SIZE;
+        g_current_size = g_size[g_head];
+    }
+    g_current_pos = 0;
+    if (g_current_size == 0) fatal_error(MSG_DECODE);
+}
+
+static void close_semaphores() {
+    if (g_free.valid()) kay_sys.semaphore_close(g_free);
+    if (g_decoded.valid()) kay_sys.semaphore_close(g_decoded);
+    g_free = g_decoded = kay_semaphore{};
+}
+
+void setup(const unsigned char* input, std::size_t size) {
+    teardown();
+    g_windows = static_cast<unsigned char*>(std::malloc(SLOTS * KAY_WINDOW_SIZE));
+    if (g_windows == nullptr) fatal_error(MSG_NO_MEMORY);
+    g_context = ZSTD_createDCtx();
+    if (g_context == nullptr) fatal_error(MSG_NO_MEMORY);
+    g_input = {input, size, 0};
+    g_filled = false;
+    g_current = g_windows;
+    g_current_size = g_current_pos = 0;
+    g_holding = false;
+    g_head = 0;
+    g_stop = false;
+    // Without a second thread the reader decodes as it reads.
+    g_free = kay_sys.semaphore_create(SLOTS);
+    g_decoded = kay_sys.semaphore_create(0);
+    if (g_free.valid() && g_decoded.valid()) g_decoder = kay_sys.start_thread(decode_ahead, nullptr);
+    g_threaded = g_decoder.valid();
+    if (!g_threaded) close_semaphores();
+}
+
+std::size_t read_some(const unsigned char** data, std::size_t most) {
+    if (g_current_pos == g_current_size) next_window();
+    std::size_t available = g_current_size - g_current_pos;
+    std::size_t take = available < most ? available : most;
+    *data = g_current + g_current_pos;
+    g_current_pos += take;
+    return take;
 }
 
 void read_exact(void* destination, std::size_t count) {
     unsigned char* out = static_cast<unsigned char*>(destination);
-    bool filled = false;
     while (count > 0) {
-        std::size_t available = g_window.size - g_window.pos;
-        if (available == 0) available = refill(&filled);
-        std::size_t take = available < count ? available : count;
-        std::memcpy(out, static_cast<unsigned char*>(g_window.dst) + g_window.pos, take);
-        g_window.pos += take;
-        count -= take;
-        out += take;
+        const unsigned char* data;
+        std::size_t n = read_some(&data, count);
+        std::memcpy(out, data, n);
+        out += n;
+        count -= n;
     }
 }
 
@@ -80,8 +142,17 @@ void read_name(char16_t* buffer) {
 }
 
 void teardown(void) {
+    if (g_threaded) {
+        // The decoder waits for a free slot, or ends by itself.
+        g_stop = true;
+        kay_sys.semaphore_post(g_free);
+        kay_sys.join_thread(g_decoder);
+        g_decoder = kay_thread{};
+        close_semaphores();
+        g_threaded = false;
+    }
     if (g_context != nullptr) ZSTD_freeDCtx(g_context);
     g_context = nullptr;
-    std::free(g_window.dst);
-    g_window.dst = nullptr;
+    std::free(g_windows);
+    g_windows = nullptr;
 }

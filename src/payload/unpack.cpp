@@ -38,32 +38,29 @@ static kchar* duplicate(const kchar* s) {
     return copy;
 }
 
-std::uint32_t file_crc(const kchar* path) {
+std::uint32_t file_crc(const kchar* path, unsigned char* buffer, std::uint32_t capacity) {
     kchar long_form[KAY_SYSTEM_PATH_CAPACITY];
     kay_file file = kay_sys.open_read(kay_system_path(path, long_form));
     if (!file.valid()) return KAY_CRC_MISSING;
     std::uint32_t size = kay_sys.file_size(file);
-    if (size == INVALID_FILE_SIZE) {
-        kay_sys.close_file(file);
-        return KAY_CRC_MISSING;
+    // An empty file has nothing to check: it is written again.
+    std::uint32_t crc = 0;
+    bool usable = size != INVALID_FILE_SIZE && size != 0;
+    for (std::uint32_t left = usable ? size : 0; left > 0;) {
+        std::uint32_t n = kay_sys.read_file(file, buffer, left < capacity ? left : capacity);
+        // Cut short while being read, or unreadable: not what was stored.
+        if (n == INVALID_FILE_SIZE || n == 0) {
+            usable = false;
+            break;
+        }
+        crc = static_cast<std::uint32_t>(libdeflate_crc32(crc, buffer, n));
+        left -= n;
     }
-    kay_mapping mapping = kay_sys.map_file(file, size);
-    if (!mapping.valid()) {
-        kay_sys.close_file(file);
-        return KAY_CRC_MISSING;
-    }
-    const void* view = kay_sys.map_view(mapping);
-    if (view == nullptr) {
-        kay_sys.close_mapping(mapping);
-        kay_sys.close_file(file);
-        return KAY_CRC_MISSING;
-    }
-    std::uint32_t crc = libdeflate_crc32(0, view, size);
-    kay_sys.unmap_view(view, size);
-    kay_sys.close_mapping(mapping);
     kay_sys.close_file(file);
-    return stored_crc(crc);
+    return usable ? stored_crc(crc) : KAY_CRC_MISSING;
 }
+
+std::uint32_t file_crc(const kchar* path) { return file_crc(path, g_copy_buffer, COPY_BUFFER_SIZE); }
 
 bool ensure_directory(const kchar* path) {
     if (g_known_count == 0) {
@@ -127,21 +124,43 @@ static bool starts_like_program(const unsigned char* data, std::uint32_t n) {
            (n >= 2 && data[0] == '#' && data[1] == '!');
 }
 
-// Appends `name` to the path buffer `dst` in native form: unit for unit on
-// Windows; elsewhere as UTF-8 with each backslash turned into '/'.
-static void append_entry_name(kchar* dst, const char16_t* name, std::size_t length) {
-    std::uint32_t len = kay_strlen(dst);
+// Units of `name` in native form: as they are on Windows; elsewhere as
+// UTF-8. Valid UTF-16 only (check_entry_name).
+static std::uint32_t native_length(const char16_t* name, std::size_t length) {
 #if KAY_WINDOWS
-    for (std::size_t i = 0; i < length; i++) buf_put(dst, KAY_PATH_CAPACITY, &len, static_cast<kchar>(name[i]));
+    (void)name;
+    return static_cast<std::uint32_t>(length);
 #else
+    std::uint32_t n = 0;
+    char bytes[4];
     for (std::size_t i = 0; i < length;) {
         std::uint32_t c;
-        if (!utf16_next(name, length, &i, &c)) fatal_error(MSG_DECODE);
+        utf16_next(name, length, &i, &c);
+        n += utf8_encode(c, bytes);
+    }
+    return n;
+#endif
+}
+
+bool entry_path(kchar* out, const kchar* target_dir, const char16_t* name, std::size_t length) {
+    std::uint32_t len = kay_strlen(target_dir);
+    if (len + 1 + native_length(name, length) >= KAY_PATH_CAPACITY) return false;
+    buf_copy(out, KAY_PATH_CAPACITY, target_dir);
+    buf_put(out, KAY_PATH_CAPACITY, &len, KAY_SEP);
+#if KAY_WINDOWS
+    for (std::size_t i = 0; i < length; i++) buf_put(out, KAY_PATH_CAPACITY, &len, static_cast<kchar>(name[i]));
+#else
+    // UTF-8, each backslash turned into '/'.
+    for (std::size_t i = 0; i < length;) {
+        std::uint32_t c;
+        utf16_next(name, length, &i, &c);
         char bytes[4];
         unsigned n = utf8_encode(c == '\\' ? '/' : c, bytes);
-        for (unsigned k = 0; k < n; k++) buf_put(dst, KAY_PATH_CAPACITY, &len, bytes[k]);
+        for (unsigned k = 0; k < n; k++) buf_put(out, KAY_PATH_CAPACITY, &len, bytes[k]);
     }
 #endif
+    out[len] = 0;
+    return true;
 }
 
 void unpack_entry(const kchar* target_dir, const char16_t* name) {
@@ -151,9 +170,8 @@ void unpack_entry(const kchar* target_dir, const char16_t* name) {
     while (name[length] != 0) length++;
     if (check_entry_name(name, length) != KAY_NAME_OK) fatal_error(MSG_DECODE);
 
-    buf_copy(g_entry_path, KAY_PATH_CAPACITY, target_dir);
-    buf_append_char(g_entry_path, KAY_PATH_CAPACITY, KAY_SEP);
-    append_entry_name(g_entry_path, name, length);
+    // A path that does not fit is an abnormal end.
+    if (!entry_path(g_entry_path, target_dir, name, length)) kay_abort();
     if (g_first_entry_path[0] == 0) buf_copy(g_first_entry_path, KAY_PATH_CAPACITY, g_entry_path);
 
     unsigned char field[8];
@@ -162,12 +180,11 @@ void unpack_entry(const kchar* target_dir, const char16_t* name) {
     read_exact(field, 4);
     std::uint32_t crc = static_cast<std::uint32_t>(get_le(field, 4));
 
+    // The next piece of the content, in place.
+    const unsigned char* data;
+    auto next = [&] { return read_some(&data, size < KAY_WINDOW_SIZE ? static_cast<std::size_t>(size) : KAY_WINDOW_SIZE); };
     if (file_crc(g_entry_path) == crc) {
-        while (size > 0) {
-            std::uint32_t n = size < COPY_BUFFER_SIZE ? static_cast<std::uint32_t>(size) : COPY_BUFFER_SIZE;
-            read_exact(g_copy_buffer, n);
-            size -= n;
-        }
+        while (size > 0) size -= next();
         return;
     }
 
@@ -178,20 +195,25 @@ void unpack_entry(const kchar* target_dir, const char16_t* name) {
         std::fprintf(stderr, "Error, failed to open '" KAY_PRI_S "' for writing.\n", g_entry_path);
         kay_exit(2);
     }
-    bool first = true;
-    while (size > 0) {
-        std::uint32_t n = size < COPY_BUFFER_SIZE ? static_cast<std::uint32_t>(size) : COPY_BUFFER_SIZE;
-        read_exact(g_copy_buffer, n);
-        if (first) {
-            // POSIX: programs get the executable mode, everything else not.
-            kay_sys.mark_executable(file, starts_like_program(g_copy_buffer, n));
-            first = false;
-        }
-        if (!kay_sys.write_file(file, g_copy_buffer, n)) {
+    auto write = [&](const void* bytes, std::size_t n) {
+        if (!kay_sys.write_file(file, bytes, static_cast<std::uint32_t>(n))) {
             system_error(MSG_UNPACK, kay_sys.last_error(), kay_sys.error_text);
             kay_exit(2);
         }
         size -= n;
+    };
+    if (size > 0) {
+        // POSIX: programs get the executable mode, everything else not, as
+        // the first bytes say.
+        std::uint32_t n = size < COPY_BUFFER_SIZE ? static_cast<std::uint32_t>(size) : COPY_BUFFER_SIZE;
+        read_exact(g_copy_buffer, n);
+        kay_sys.mark_executable(file, starts_like_program(g_copy_buffer, n));
+        write(g_copy_buffer, n);
+    }
+    // The rest straight from the decoded windows.
+    while (size > 0) {
+        std::size_t n = next();
+        write(data, n);
     }
     kay_sys.close_file(file);
 }

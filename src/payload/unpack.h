@@ -2,6 +2,7 @@
 // CRC-32 already matches.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "platform/platform.h"
@@ -20,8 +21,17 @@ void unpack_begin(kay_home_folder home);
 // Unpacks the entry `name` (as read_name gave it), whose size, crc and
 // content come next from the reader, below `target_dir`.
 void unpack_entry(const kchar* target_dir, const char16_t* name);
-// CRC-32 of the file at `path` as stored_crc gives it; KAY_CRC_MISSING when
-// there is no usable (missing, unreadable, empty, unmappable) file.
+// CRC-32 of the file at `path` as stored_crc gives it, read through
+// `buffer`; KAY_CRC_MISSING when there is no usable (missing, unreadable,
+// empty, cut short while read) file. Safe on several threads at once, each
+// with its own buffer. The one-argument form reads through a buffer of the
+// unpacking's own (one thread only).
+std::uint32_t file_crc(const kchar* path, unsigned char* buffer, std::uint32_t capacity);
 std::uint32_t file_crc(const kchar* path);
+// Writes target_dir, a separator and `name` (valid, as check_entry_name
+// takes it) in native form into `out` (a path buffer): unit for unit on
+// Windows; elsewhere as UTF-8 with each backslash turned into '/'. False,
+// with nothing written, when it does not fit.
+bool entry_path(kchar* out, const kchar* target_dir, const char16_t* name, std::size_t length);
 void ensure_parent_directory(const kchar* path);
 bool ensure_directory(const kchar* path);

@@ -14,6 +14,7 @@
 #error "fault_inject.cpp belongs to test launchers only"
 #endif
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -41,11 +42,12 @@ constexpr std::uint32_t KAY_ERROR_DENIED = EACCES;
 constexpr std::uint32_t KAY_ERROR_FULL = ENOSPC;
 #endif
 
+// Worker threads make calls too, hence the atomic counts.
 int g_call = -1;
 long g_nth;
-long g_calls[CALL_COUNT];
-bool g_injected;
-long g_open;  // files, mappings, views, processes and locks not yet released
+std::atomic<long> g_calls[CALL_COUNT];
+std::atomic<bool> g_injected;
+std::atomic<long> g_open;  // files, processes, threads and locks not yet released
 bool g_reported;
 bool g_no_lock;
 const char* g_report;
@@ -107,7 +109,7 @@ void write_report() {
     if (g_report == nullptr) return;
     FILE* f = std::fopen(g_report, "wb");
     if (f == nullptr) return;
-    std::fprintf(f, "injected=%d open=%ld reported=%d\n", g_injected ? 1 : 0, g_open, g_reported ? 1 : 0);
+    std::fprintf(f, "injected=%d open=%ld reported=%d\n", g_injected ? 1 : 0, g_open.load(), g_reported ? 1 : 0);
     std::fclose(f);
 }
 

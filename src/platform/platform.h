@@ -13,7 +13,7 @@
 #include "common/text.h"
 
 // Handles, one type for each kind so that one cannot pass for another (a
-// mapping for a file, say). The value 0 is "none"; the backends map their
+// lock for a file, say). The value 0 is "none"; the backends map their
 // own invalid values to it.
 template <typename Kind>
 struct kay_handle {
@@ -22,9 +22,10 @@ struct kay_handle {
     friend auto operator<=>(const kay_handle&, const kay_handle&) = default;
 };
 using kay_file = kay_handle<struct kay_file_kind>;        // open file
-using kay_mapping = kay_handle<struct kay_mapping_kind>;  // file mapping object
 using kay_process = kay_handle<struct kay_process_kind>;  // child process
 using kay_lock = kay_handle<struct kay_lock_kind>;        // held lock on a target directory
+using kay_thread = kay_handle<struct kay_thread_kind>;    // running thread, to join
+using kay_semaphore = kay_handle<struct kay_semaphore_kind>;  // counting semaphore between threads
 
 enum kay_folder { KAY_FOLDER_HOME, KAY_FOLDER_CACHE };
 
@@ -44,6 +45,7 @@ enum {
 #define KAY_WAIT_INFINITE 0xFFFFFFFFu
 
 typedef int (*kay_console_handler)(std::uint32_t event);
+typedef void (*kay_thread_main)(void* arg);
 
 // The table of system calls, one entry per line of syscalls.def:
 //
@@ -65,6 +67,8 @@ typedef int (*kay_console_handler)(std::uint32_t event);
 // open_read, open_write: an invalid handle on failure. open_write creates or
 //   truncates a file for writing; other handles may only write.
 // file_size: a 32-bit count; 0xFFFFFFFF when it cannot be taken.
+// read_file: reads into `buffer` until it holds `capacity` bytes or the
+//   file ends; the count read (short only at the end), 0xFFFFFFFF on failure.
 // mark_executable: POSIX: gives a file being written the program mode
 //   (0755) or the plain one (0644), umask applied. No-op on Windows.
 // write_file: writes `size` bytes; false on failure (short writes too).
@@ -82,6 +86,12 @@ typedef int (*kay_console_handler)(std::uint32_t event);
 // close_process: releases the process handle (POSIX: reaps the child).
 // forward_event: POSIX: passes a console event to the child where the
 //   system does not (SIGTERM sent to the launcher alone). No-op on Windows.
+// cpu_count: the processors the launcher may run on, at least 1.
+// start_thread: runs main(arg) on a new thread; an invalid handle when no
+//   thread could be made. join_thread waits for it to end and releases it.
+// semaphore_create: a counting semaphore of the process starting at
+//   `initial`; invalid when none can be made. semaphore_wait takes one unit,
+//   waiting until there is one; semaphore_post adds one.
 // lock_target: serialises the unpacking of one target directory across
 //   processes: waits until no other launcher holds the lock for `dir`, then
 //   holds it. Windows: a named mutex (kay_lock_name in paths.h; no file is

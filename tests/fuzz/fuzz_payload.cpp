@@ -89,7 +89,6 @@ namespace {
 // What the core holds open; an exit leaves it to the process end, which
 // here is the end of the input: the files and views left are released then.
 std::set<kay_file> g_files;
-std::map<const void*, std::uint32_t> g_views;
 
 kay_file tracked_open_read(const kchar* path) {
     kay_file f = kay_sys_default.open_read(path);
@@ -108,22 +107,9 @@ void tracked_close_file(kay_file file) {
     kay_sys_default.close_file(file);
 }
 
-kay_mapping tracked_map_file(kay_file file, std::uint32_t size) {
-    kay_mapping m = kay_sys_default.map_file(file, size);
-    if (m.valid()) g_views[kay_sys_default.map_view(m)] = size;
-    return m;
-}
-
-void tracked_unmap_view(const void* view, std::uint32_t size) {
-    g_views.erase(view);
-    kay_sys_default.unmap_view(view, size);
-}
-
 void release_left_open() {
     for (kay_file f : g_files) kay_sys_default.close_file(f);
     g_files.clear();
-    for (const auto& [view, size] : g_views) kay_sys_default.unmap_view(view, size);
-    g_views.clear();
 }
 
 int remove_one(const char* path, const struct stat*, int, struct FTW*) {
@@ -146,8 +132,6 @@ void init() {
     kay_sys.open_read = tracked_open_read;
     kay_sys.open_write = tracked_open_write;
     kay_sys.close_file = tracked_close_file;
-    kay_sys.map_file = tracked_map_file;
-    kay_sys.unmap_view = tracked_unmap_view;
 }
 
 // The directory walk stops at the scratch root.
@@ -211,7 +195,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     unpack_begin(root_as_home);
     kay_fuzz::end_input(exited);
     // Nothing stays open after an input that ran to its end.
-    if (!g_files.empty() || !g_views.empty()) {
+    if (!g_files.empty()) {
         if (!exited) kay_fuzz::finding();
         release_left_open();
     }

@@ -2,6 +2,8 @@
 // processes (the Windows ones under Wine), checked argument errors, and the
 // help of every command.
 #include <algorithm>
+#include <chrono>
+#include <functional>
 #include <filesystem>
 #include <sstream>
 #include <sys/stat.h>
@@ -190,6 +192,125 @@ TEST_F(Build, AssemblyRefusesBadInputAndLaunchersRefuseBadData) {
         EXPECT_EQ(child.code, 2) << launcher;
         EXPECT_EQ(child.out, "Error, couldn't find attached data header.\n") << launcher;
         EXPECT_FALSE(exists(path("cache"))) << launcher;
+    }
+}
+
+// The entry index in an assembled launcher, read independently: the bytes
+// before `payload_at` end with [meta][u64 meta length].
+std::uint64_t le_at(const std::string& bytes, std::size_t at, int n) {
+    std::uint64_t v = 0;
+    for (int i = n - 1; i >= 0; i--) v = v << 8 | static_cast<unsigned char>(bytes[at + i]);
+    return v;
+}
+std::size_t meta_at(const std::string& launcher, std::size_t payload_at) {
+    return payload_at - 8 - le_at(launcher, payload_at - 8, 8);
+}
+std::vector<Entry> index_of(const std::string& launcher, std::size_t payload_at) {
+    auto le = [&](std::size_t at, int n) { return le_at(launcher, at, n); };
+    std::size_t at = meta_at(launcher, payload_at) + 12;
+    for (int text = 0; text < 6; text++) at += 4 + 2 * le(at, 4);
+    std::vector<Entry> out(le(at, 4));
+    at += 4;
+    for (Entry& e : out) {
+        for (; le(at, 2) != 0; at += 2) e.name += static_cast<char16_t>(le(at, 2));
+        e.size = le(at + 2, 8);
+        e.crc = static_cast<std::uint32_t>(le(at + 10, 4));
+        at += 14;
+    }
+    return out;
+}
+
+// Launchers with an entry index: it lists the payload entry for entry (from
+// kay-pack and from the tests' own writer); a warm start decodes and writes
+// nothing (its payload may even be broken); a file changed, missing or cut
+// short is written again, alone; and a payload that fails in the middle
+// stops there with the decode error, every complete file left as it was.
+TEST_F(Build, IndexedLaunchersDecodeOnlyWhenAFileDiffers) {
+    for (const Platform& p : platforms()) {
+        SCOPED_TRACE(p.name());
+        std::string target = p.windows ? "win32" : "native", app = path(target + "/app");
+        fs::create_directories(app);
+        fs::copy_file(p.launcher("kay-probe"), app + "/" + p.exe("probe"));
+        for (int i = 0; i < 24; i++)
+            write_file(app + "/d" + std::to_string(i % 3) + "/f" + std::to_string(i),
+                       std::string(i * i * 997 % 700000 + 1, static_cast<char>('a' + i)));
+        ASSERT_EQ(kay_pack({"create", app, "--main", p.exe("probe"), "-o", path(target + "/app.kay"), "-q"}).code, 0);
+        std::string launcher = path(target + "/run/" + p.exe("app"));
+        fs::create_directories(path(target + "/run"));
+        for (const std::string& payload : {p.build_dir + "/tests/payloads/basic.kay", path(target + "/app.kay")}) {
+            ASSERT_EQ(kay_pack({"assemble", payload, "--target", target, "-o", launcher, "-q", "--target-spec",
+                                std::string("{PROGRAM_DIR}") + p.sep() + "unpacked"}).code, 0);
+            std::vector<Entry> index = index_of(read_file(launcher), read_file(launcher).rfind(read_file(payload)));
+            std::vector<Entry> entries = decode_payload(read_file(payload));
+            for (Entry& e : entries) e.content.clear();
+            EXPECT_EQ(index, entries) << payload;
+        }
+        // The same launcher whose payload ends in the middle of entry k.
+        std::vector<Entry> entries = decode_payload(read_file(path(target + "/app.kay")));
+        const std::size_t k = 12;
+        std::string stream;
+        for (std::size_t i = 0; i <= k; i++) stream += entry_bytes(entries[i].name, entries[i].content, entries[i].crc);
+        std::string cut = make_payload(stream.substr(0, stream.size() - entries[k].content.size() / 2), {"-19"});
+        std::string bytes = read_file(launcher), payload = read_file(path(target + "/app.kay"));
+        std::size_t at = bytes.rfind(payload), meta = meta_at(bytes, at);
+        ASSERT_LT(cut.size(), payload.size());
+        std::string broken = bytes.substr(0, meta) + std::string(payload.size() - cut.size(), '\0') +
+                             bytes.substr(meta, at - meta) + cut + bytes.substr(at + payload.size());
+        std::string bad = path(target + "/run/" + p.exe("bad"));
+        write_file(bad, broken);
+        fs::permissions(bad, fs::perms::owner_exec, fs::perm_options::add);
+
+        std::string unpacked = path(target + "/run/unpacked");
+        auto file_of = [&](std::size_t i) {
+            std::string rel = utf8(entries[i].name);
+            std::replace(rel.begin(), rel.end(), '\\', '/');
+            return rel;
+        };
+        // Every file's state; aged first, any write shows.
+        auto age = [&] {
+            for (const auto& e : fs::recursive_directory_iterator(unpacked))
+                fs::last_write_time(e.path(), fs::file_time_type::clock::now() - std::chrono::hours(24 * 400));
+        };
+        auto files = [&] {
+            auto all = snapshot(unpacked);
+            std::erase_if(all, [](const auto& item) { return item.second.directory; });
+            return all;
+        };
+        // Runs `exe`; every file but `written` stays as it was.
+        auto run_keeping = [&](const std::string& exe, const std::string& written) {
+            age();
+            auto before = files();
+            Result r = run(p, exe);
+            auto after = files();
+            if (after.count(written) != 0) EXPECT_EQ(after[written].content, read_file(app + "/" + written));
+            before.erase(written);
+            after.erase(written);
+            EXPECT_EQ(after, before);
+            return r;
+        };
+        Result cold = run(p, launcher);
+        ASSERT_EQ(cold.code, 0) << cold.out << cold.err;
+        ASSERT_EQ(files_of(unpacked), files_of(app));
+        Result warm = run_keeping(bad, "");
+        EXPECT_EQ(warm.code, 0) << warm.out << warm.err;
+
+        struct Damage {
+            std::size_t entry;
+            std::function<void(const std::string&)> apply;
+        };
+        for (const Damage& d : {Damage{3, [](const std::string& f) { write_file(f, read_file(f) + "x"); }},
+                                Damage{20, [](const std::string& f) { fs::remove(f); }},
+                                Damage{7, [](const std::string& f) { fs::resize_file(f, fs::file_size(f) / 2); }}}) {
+            std::string damaged = file_of(d.entry);
+            SCOPED_TRACE(damaged);
+            d.apply(unpacked + "/" + damaged);
+            Result failed = run_keeping(bad, d.entry < k ? damaged : "");
+            EXPECT_EQ(failed.code, 2);
+            EXPECT_EQ(failed.out, "Error, couldn't decode attached data." + p.eol());
+            Result repair = run_keeping(launcher, damaged);
+            EXPECT_EQ(repair.code, 0) << repair.out << repair.err;
+            EXPECT_EQ(files_of(unpacked), files_of(app));
+        }
     }
 }
 

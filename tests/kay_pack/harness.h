@@ -22,6 +22,7 @@ struct Entry {
     std::uint64_t size = 0;
     std::uint32_t crc = 0;
     std::string content;
+    bool operator==(const Entry&) const = default;
 };
 
 // The payload's container, checked independently: "KAY", frame bytes, two

@@ -1,10 +1,8 @@
-// Files, mappings and directories on POSIX. Handles are descriptors + 1, so
+// Files and directories on POSIX. Handles are descriptors + 1, so
 // that 0 stays "none".
 #include <errno.h>
 #include <fcntl.h>
-#include <signal.h>
 #include <string.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -38,59 +36,20 @@ std::uint32_t file_size(kay_file file) {
     return static_cast<std::uint32_t>(st.st_size);
 }
 
-// The mapped range being checked. A file cut short by another process while
-// it is mapped makes reads beyond its new end raise SIGBUS; the handler puts
-// a page of zeros there instead, so the check merely sees other content (and
-// the file is rewritten) rather than the launcher dying.
-static volatile std::uintptr_t g_map_begin;
-static volatile std::uintptr_t g_map_end;
-
-static void on_bus_error(int sig, siginfo_t* info, void*) {
-    std::uintptr_t addr = reinterpret_cast<std::uintptr_t>(info->si_addr);
-    if (addr >= g_map_begin && addr < g_map_end) {
-        std::uintptr_t page = addr & ~static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE) - 1);
-        void* p = mmap(reinterpret_cast<void*>(page), static_cast<size_t>(sysconf(_SC_PAGESIZE)), PROT_READ,
-                       MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED, -1, 0);
-        if (p != MAP_FAILED) return;
+std::uint32_t read_file(kay_file file, void* buffer, std::uint32_t capacity) {
+    char* p = static_cast<char*>(buffer);
+    std::uint32_t done = 0;
+    while (done < capacity) {
+        ssize_t n = read(fd_of(file), p + done, capacity - done);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return 0xFFFFFFFFu;
+        }
+        if (n == 0) break;
+        done += static_cast<std::uint32_t>(n);
     }
-    signal(sig, SIG_DFL);
-    raise(sig);
+    return done;
 }
-
-static void guard_bus_errors() {
-    static bool installed = false;
-    if (installed) return;
-    struct sigaction sa;
-    memset(&sa, 0, sizeof sa);
-    sa.sa_sigaction = on_bus_error;
-    sa.sa_flags = SA_SIGINFO;
-    sigemptyset(&sa.sa_mask);
-    installed = sigaction(SIGBUS, &sa, nullptr) == 0;
-}
-
-// The mapping is the mapped address itself; the view returns it.
-kay_mapping map_file(kay_file file, std::uint32_t size) {
-    if (size == 0) {
-        errno = EINVAL;
-        return kay_mapping{};
-    }
-    guard_bus_errors();
-    void* p = mmap(nullptr, size, PROT_READ, MAP_SHARED, fd_of(file), 0);
-    if (p == MAP_FAILED) return kay_mapping{};
-    g_map_begin = reinterpret_cast<std::uintptr_t>(p);
-    g_map_end = g_map_begin + size;
-    return kay_mapping{reinterpret_cast<std::intptr_t>(p)};
-}
-
-const void* map_view(kay_mapping mapping) { return reinterpret_cast<const void*>(mapping.value); }
-
-void unmap_view(const void* view, std::uint32_t size) {
-    g_map_begin = 0;
-    g_map_end = 0;
-    munmap(const_cast<void*>(view), size);
-}
-
-void close_mapping(kay_mapping mapping) { (void)mapping; }
 
 static mode_t current_umask() {
     static mode_t mask = static_cast<mode_t>(-1);

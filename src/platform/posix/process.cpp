@@ -3,6 +3,8 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <pthread.h>
+#include <sched.h>
+#include <semaphore.h>
 #include <signal.h>
 #include <spawn.h>
 #include <stdio.h>
@@ -225,6 +227,71 @@ void unlock_target(kay_lock lock) {
     int fd = static_cast<int>(lock.value - 1);
     flock(fd, LOCK_UN);
     close(fd);
+}
+
+std::uint32_t cpu_count() {
+    cpu_set_t set;
+    if (sched_getaffinity(0, sizeof set, &set) == 0 && CPU_COUNT(&set) > 0)
+        return static_cast<std::uint32_t>(CPU_COUNT(&set));
+    long n = sysconf(_SC_NPROCESSORS_ONLN);
+    return n > 0 ? static_cast<std::uint32_t>(n) : 1;
+}
+
+// A started thread: the handle points at this record.
+struct thread_record {
+    pthread_t thread;
+    kay_thread_main main;
+    void* arg;
+};
+
+static void* thread_entry(void* record) {
+    thread_record* r = static_cast<thread_record*>(record);
+    r->main(r->arg);
+    return nullptr;
+}
+
+kay_thread start_thread(kay_thread_main main, void* arg) {
+    thread_record* r = static_cast<thread_record*>(malloc(sizeof(thread_record)));
+    if (r == nullptr) return kay_thread{};
+    r->main = main;
+    r->arg = arg;
+    int rc = pthread_create(&r->thread, nullptr, thread_entry, r);
+    if (rc != 0) {
+        free(r);
+        errno = rc;
+        return kay_thread{};
+    }
+    return kay_thread{reinterpret_cast<std::intptr_t>(r)};
+}
+
+void join_thread(kay_thread thread) {
+    thread_record* r = reinterpret_cast<thread_record*>(thread.value);
+    pthread_join(r->thread, nullptr);
+    free(r);
+}
+
+kay_semaphore semaphore_create(std::uint32_t initial) {
+    sem_t* s = static_cast<sem_t*>(malloc(sizeof(sem_t)));
+    if (s == nullptr) return kay_semaphore{};
+    if (sem_init(s, 0, initial) != 0) {
+        int saved = errno;
+        free(s);
+        errno = saved;
+        return kay_semaphore{};
+    }
+    return kay_semaphore{reinterpret_cast<std::intptr_t>(s)};
+}
+
+void semaphore_wait(kay_semaphore semaphore) {
+    while (sem_wait(reinterpret_cast<sem_t*>(semaphore.value)) != 0 && errno == EINTR) {
+    }
+}
+
+void semaphore_post(kay_semaphore semaphore) { sem_post(reinterpret_cast<sem_t*>(semaphore.value)); }
+
+void semaphore_close(kay_semaphore semaphore) {
+    sem_destroy(reinterpret_cast<sem_t*>(semaphore.value));
+    free(reinterpret_cast<sem_t*>(semaphore.value));
 }
 
 }  // namespace kay_posix

@@ -1,4 +1,4 @@
-// Files, mappings and directories through the Win32 API.
+// Files and directories through the Win32 API.
 #include <windows.h>
 
 #include "platform/win32/win32_internal.h"
@@ -14,20 +14,17 @@ kay_file open_read(const wchar_t* path) {
 
 std::uint32_t file_size(kay_file file) { return GetFileSize(system_handle(file), nullptr); }
 
-kay_mapping map_file(kay_file file, std::uint32_t size) {
-    (void)size;  // maximum size 0: the whole file
-    return to_handle<kay_mapping>(
-        CreateFileMappingW(system_handle(file), nullptr, PAGE_READONLY, 0, 0, nullptr));
+std::uint32_t read_file(kay_file file, void* buffer, std::uint32_t capacity) {
+    char* p = static_cast<char*>(buffer);
+    std::uint32_t done = 0;
+    while (done < capacity) {
+        DWORD n = 0;
+        if (!ReadFile(system_handle(file), p + done, capacity - done, &n, nullptr)) return 0xFFFFFFFFu;
+        if (n == 0) break;
+        done += n;
+    }
+    return done;
 }
-
-const void* map_view(kay_mapping mapping) { return MapViewOfFile(system_handle(mapping), FILE_MAP_READ, 0, 0, 0); }
-
-void unmap_view(const void* view, std::uint32_t size) {
-    (void)size;
-    UnmapViewOfFile(view);
-}
-
-void close_mapping(kay_mapping mapping) { CloseHandle(system_handle(mapping)); }
 
 kay_file open_write(const wchar_t* path) {
     return from_handle(

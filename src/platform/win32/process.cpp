@@ -90,6 +90,57 @@ void unlock_target(kay_lock lock) {
     CloseHandle(system_handle(lock));
 }
 
+std::uint32_t cpu_count() {
+    SYSTEM_INFO info;
+    GetSystemInfo(&info);
+    return info.dwNumberOfProcessors > 0 ? info.dwNumberOfProcessors : 1;
+}
+
+// A started thread: the handle points at this record.
+struct thread_record {
+    HANDLE thread;
+    kay_thread_main main;
+    void* arg;
+};
+
+static DWORD WINAPI thread_entry(void* record) {
+    thread_record* r = static_cast<thread_record*>(record);
+    r->main(r->arg);
+    return 0;
+}
+
+kay_thread start_thread(kay_thread_main main, void* arg) {
+    thread_record* r = static_cast<thread_record*>(HeapAlloc(GetProcessHeap(), 0, sizeof(thread_record)));
+    if (r == nullptr) return kay_thread{};
+    r->main = main;
+    r->arg = arg;
+    r->thread = CreateThread(nullptr, 0, thread_entry, r, 0, nullptr);
+    if (r->thread == nullptr) {
+        DWORD error = GetLastError();
+        HeapFree(GetProcessHeap(), 0, r);
+        SetLastError(error);
+        return kay_thread{};
+    }
+    return to_handle<kay_thread>(r);
+}
+
+void join_thread(kay_thread thread) {
+    thread_record* r = static_cast<thread_record*>(system_handle(thread));
+    WaitForSingleObject(r->thread, INFINITE);
+    CloseHandle(r->thread);
+    HeapFree(GetProcessHeap(), 0, r);
+}
+
+kay_semaphore semaphore_create(std::uint32_t initial) {
+    return to_handle<kay_semaphore>(CreateSemaphoreW(nullptr, static_cast<LONG>(initial), 0x7FFFFFFF, nullptr));
+}
+
+void semaphore_wait(kay_semaphore semaphore) { WaitForSingleObject(system_handle(semaphore), INFINITE); }
+
+void semaphore_post(kay_semaphore semaphore) { ReleaseSemaphore(system_handle(semaphore), 1, nullptr); }
+
+void semaphore_close(kay_semaphore semaphore) { CloseHandle(system_handle(semaphore)); }
+
 }  // namespace kay_win32
 
 void kay_exit_with_child_code(std::uint32_t code) { std::exit(static_cast<int>(code)); }

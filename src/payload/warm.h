@@ -1,0 +1,14 @@
+// The warm start: whether every file of the payload is already on disk, told
+// from the entry index without decoding anything.
+#pragma once
+
+#include "format/launch_data.h"
+#include "platform/platform.h"
+
+// True when every entry of `data`'s index has a file below `target_dir`
+// whose checksum (file_crc) is the stored one, and every name passes the
+// checks of the full pass; g_first_entry_path is then the first entry's
+// path. False, with nothing recorded, when any entry differs or a name
+// would be refused, and when there is no index: the full pass then decides
+// file by file. Reads files on up to four threads; writes nothing.
+bool all_entries_current(const kchar* target_dir, const kay_launch_data& data);
