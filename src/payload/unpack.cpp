@@ -16,7 +16,6 @@ kchar g_first_entry_path[KAY_PATH_CAPACITY];
 
 constexpr std::uint32_t COPY_BUFFER_SIZE = 32768;
 constexpr std::uint32_t KNOWN_DIRECTORY_SLOTS = 1024;
-constexpr std::uint32_t INVALID_FILE_SIZE = 0xFFFFFFFFu;
 
 static unsigned char g_copy_buffer[COPY_BUFFER_SIZE];
 static kchar* g_known_directories[KNOWN_DIRECTORY_SLOTS];
@@ -37,30 +36,72 @@ static kchar* duplicate(const kchar* s) {
     return copy;
 }
 
-std::uint32_t file_crc(const kchar* path) {
-    kay_file file = kay_sys.open_read(path);
-    if (!file.valid()) return KAY_CRC_MISSING;
-    std::uint32_t size = kay_sys.file_size(file);
-    if (size == INVALID_FILE_SIZE) {
-        kay_sys.close_file(file);
-        return KAY_CRC_MISSING;
+static bool starts_like_program(const unsigned char* data, std::uint32_t n) {
+    return (n >= 4 && std::memcmp(data, "\x7f" "ELF", 4) == 0) ||
+           (n >= 2 && data[0] == '#' && data[1] == '!');
+}
+
+// The CRC-32 of the first `size` bytes of `file` in pieces, its first bytes
+// into `head` (4); false when a read fails or the file ends early.
+static bool crc_by_reading(kay_file file, std::uint64_t size, std::uint32_t* crc, unsigned char* head) {
+    constexpr std::uint32_t PIECE = 1u << 18;
+    auto* buffer = static_cast<unsigned char*>(std::malloc(PIECE));
+    if (buffer == nullptr) return false;
+    std::uint32_t value = 0;
+    bool first = true;
+    while (size > 0) {
+        std::uint32_t want = size < PIECE ? static_cast<std::uint32_t>(size) : PIECE;
+        std::uint32_t got = kay_sys.read_file(file, buffer, want);
+        if (got == KAY_READ_FAILED || got == 0) break;
+        if (first) std::memcpy(head, buffer, got < 4 ? got : 4);
+        first = false;
+        value = libdeflate_crc32(value, buffer, got);
+        size -= got;
     }
+    std::free(buffer);
+    *crc = value;
+    return size == 0;
+}
+
+// The whole file mapped; false when it cannot be mapped.
+static bool crc_by_mapping(kay_file file, std::uint32_t size, std::uint32_t* crc, unsigned char* head) {
     kay_mapping mapping = kay_sys.map_file(file, size);
-    if (!mapping.valid()) {
-        kay_sys.close_file(file);
-        return KAY_CRC_MISSING;
-    }
+    if (!mapping.valid()) return false;
     const void* view = kay_sys.map_view(mapping);
     if (view == nullptr) {
         kay_sys.close_mapping(mapping);
-        kay_sys.close_file(file);
-        return KAY_CRC_MISSING;
+        return false;
     }
-    std::uint32_t crc = libdeflate_crc32(0, view, size);
+    std::memcpy(head, view, size < 4 ? size : 4);
+    *crc = libdeflate_crc32(0, view, size);
     kay_sys.unmap_view(view, size);
     kay_sys.close_mapping(mapping);
-    kay_sys.close_file(file);
+    return true;
+}
+
+static std::uint32_t open_file_value(kay_file file, std::uint64_t size) {
+    if (kay_sys.file_size(file) != size) return KAY_CRC_MISSING;
+    // An empty file holds an empty entry's content.
+    if (size == 0) return stored_crc(0);
+    unsigned char head[4] = {0, 0, 0, 0};
+    std::uint32_t crc = 0;
+    // Files of 4 GiB or more, and those that cannot be mapped whole (a
+    // 32-bit address space), are read in pieces.
+    bool mapped = size <= 0xFFFFFFFEu && crc_by_mapping(file, static_cast<std::uint32_t>(size), &crc, head);
+    if (!mapped && !crc_by_reading(file, size, &crc, head)) return KAY_CRC_MISSING;
+    // A program that lost its executable mode is not up to date: it is
+    // written again, with the mode.
+    std::uint32_t n = size < 4 ? static_cast<std::uint32_t>(size) : 4;
+    if (starts_like_program(head, n) && !kay_sys.file_executable(file)) return KAY_CRC_MISSING;
     return stored_crc(crc);
+}
+
+std::uint32_t entry_disk_value(const kchar* path, std::uint64_t size) {
+    kay_file file = kay_sys.open_read(path);
+    if (!file.valid()) return KAY_CRC_MISSING;
+    std::uint32_t value = open_file_value(file, size);
+    kay_sys.close_file(file);
+    return value;
 }
 
 bool ensure_directory(const kchar* path) {
@@ -94,11 +135,6 @@ void ensure_parent_directory(const kchar* path) {
     if (ensure_directory(parent)) return;
     ensure_parent_directory(parent);
     ensure_directory(parent);
-}
-
-static bool starts_like_program(const unsigned char* data, std::uint32_t n) {
-    return (n >= 4 && std::memcmp(data, "\x7f" "ELF", 4) == 0) ||
-           (n >= 2 && data[0] == '#' && data[1] == '!');
 }
 
 // Appends `name` to the path buffer `dst` in native form: unit for unit on
@@ -136,7 +172,7 @@ void unpack_entry(const kchar* target_dir, const char16_t* name) {
     read_exact(field, 4);
     std::uint32_t crc = static_cast<std::uint32_t>(get_le(field, 4));
 
-    if (file_crc(g_entry_path) == crc) {
+    if (entry_disk_value(g_entry_path, size) == crc) {
         while (size > 0) {
             std::uint32_t n = size < COPY_BUFFER_SIZE ? static_cast<std::uint32_t>(size) : COPY_BUFFER_SIZE;
             read_exact(g_copy_buffer, n);

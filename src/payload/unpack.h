@@ -20,8 +20,14 @@ void unpack_begin(kay_home_folder home);
 // Unpacks the entry `name` (as read_name gave it), whose size, crc and
 // content come next from the reader, below `target_dir`.
 void unpack_entry(const kchar* target_dir, const char16_t* name);
-// CRC-32 of the file at `path` as stored_crc gives it; KAY_CRC_MISSING when
-// there is no usable (missing, unreadable, empty, unmappable) file.
-std::uint32_t file_crc(const kchar* path);
+// The value of the file at `path` to compare with the stored crc of an
+// entry of `size` bytes: the file's CRC-32 as stored_crc gives it, so an
+// empty file gives that of empty content. KAY_CRC_MISSING when there is no
+// usable file: missing, unreadable, not a regular file of the user or root
+// (see open_read), of another size, or a program (starting "\x7fELF" or
+// "#!") that the user may not execute. Files of 4 GiB or more, or that
+// cannot be mapped whole, are read in pieces. Reentrant: it may run on
+// several threads at once.
+std::uint32_t entry_disk_value(const kchar* path, std::uint64_t size);
 void ensure_parent_directory(const kchar* path);
 bool ensure_directory(const kchar* path);
