@@ -6,11 +6,13 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <set>
 #include <thread>
 
@@ -257,6 +259,102 @@ TEST_P(Unpack, EntryPathOf4095UnitsFitsAndOneMoreIsAnAbnormalEnd) {
         EXPECT_TRUE(exists(home + "/unpacked/" + main_name(p)));
         EXPECT_FALSE(exists(home + "/unpacked/" + name.substr(0, 200)));
     }
+}
+
+// Another user, by id (no account needed): owner of what an attacker made.
+constexpr uid_t OTHER = 4711;
+
+// Target layouts another user could prepare, or odd files at entry paths,
+// run natively as real launchers placed in a sticky folder every user may
+// write to (like /tmp): refused with the path and reason, exit 2, nothing
+// written; or unpacked without following or blocking on anything.
+TEST(HostileTargets, RefusedBeforeAnythingIsWrittenOrUnpackedWithoutFollowingAnything) {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root to make files of another user";
+    const Platform p = native();
+    auto as_other = [](const std::string& path) { ASSERT_EQ(lchown(path.c_str(), OTHER, OTHER), 0) << path; };
+    const struct {
+        const char* layout;
+        std::function<void(const std::string& shared, const std::string& victim)> make;
+        const char* refused_at;  // relative to the scratch folder; nullptr: unpacked
+        const char* reason;
+    } cases[] = {
+        {"another user's symlink as the target", [&](auto& s, auto& v) {
+             fs::create_directory_symlink(v, s + "/unpacked");
+             as_other(s + "/unpacked");
+         }, "shared/unpacked", "owned by another user"},
+        {"another user's folder as the target", [&](auto& s, auto&) {
+             make_dirs(s + "/unpacked");
+             as_other(s + "/unpacked");
+         }, "shared/unpacked", "owned by another user"},
+        {"a folder every user may write to, not sticky", [&](auto& s, auto&) { chmod(s.c_str(), 0777); },
+         "shared", "writable by every user and not sticky"},
+        {"a target folder every user may write to", [&](auto& s, auto&) {
+             make_dirs(s + "/unpacked");
+             chmod((s + "/unpacked").c_str(), 01777);
+         }, "shared/unpacked", "writable by every user"},
+        {"the user's own symlink at an entry path", [&](auto& s, auto& v) {
+             make_dirs(s + "/unpacked/data");
+             fs::create_symlink(v + "/file", s + "/unpacked/data/a.txt");
+         }, nullptr, ""},
+        {"a FIFO at an entry path", [&](auto& s, auto&) {
+             make_dirs(s + "/unpacked/data");
+             mkfifo((s + "/unpacked/data/a.txt").c_str(), 0666);
+         }, nullptr, ""},
+        {"another user's file of the right content", [&](auto& s, auto&) {
+             write_file(s + "/unpacked/data/a.txt", expected_files(native(), "basic").at("data/a.txt"));
+             as_other(s + "/unpacked/data/a.txt");
+         }, nullptr, ""},
+        {"the user's own symlink on the way (a linked ~/.cache)", [&](auto& s, auto&) {
+             make_dirs(s + "/../real");
+             fs::create_directory_symlink(s + "/../real", s + "/unpacked");
+         }, nullptr, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.layout);
+        Scratch dir;
+        std::string shared = dir / "shared", victim = dir / "victim";
+        make_dirs(shared);
+        chmod(shared.c_str(), 01777);
+        make_dirs(victim);
+        write_file(victim + "/file", "victim's");
+        std::string exe = stage(p, "t_basic", shared);
+        c.make(shared, victim);
+        Result r = run(p, exe, {.env = {{"PROBE_OUT", dir / "report.txt"}}, .timeout_ms = 20000});
+        EXPECT_FALSE(r.timed_out);
+        EXPECT_EQ(r.out, "");
+        if (c.refused_at != nullptr) {
+            EXPECT_EQ(r.code, 2);
+            EXPECT_EQ(r.err, "Error, unsafe target directory '" + dir / c.refused_at + "' (" + c.reason + ").\n");
+            EXPECT_FALSE(exists(dir / "report.txt"));
+            EXPECT_EQ(list_dir(victim), std::vector<std::string>{"file"});
+            continue;
+        }
+        EXPECT_EQ(r.code, 0) << r.err;
+        EXPECT_EQ(r.err, "");
+        struct stat st;
+        ASSERT_EQ(lstat((shared + "/unpacked/data/a.txt").c_str(), &st), 0);
+        EXPECT_TRUE(S_ISREG(st.st_mode) && st.st_uid == 0) << "not replaced by a regular file of the user";
+        EXPECT_TRUE(files_of(shared + "/unpacked") == expected_files(p, "basic"));
+        EXPECT_EQ(read_file(victim + "/file"), "victim's");
+    }
+}
+
+// An install the user may not write to (another user's launcher, root's
+// files): the warm start writes nothing and starts the program.
+TEST(HostileTargets, ReadOnlyInstallStartsWritingNothing) {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root to run a launcher as another user";
+    const Platform p = native();
+    Scratch dir;
+    chmod(dir.path().c_str(), 0755);
+    std::string exe = stage(p, "t_basic", dir.path());
+    ASSERT_EQ(run(p, exe).code, 0);
+    age(dir / "unpacked");
+    auto before = snapshot(dir / "unpacked");
+    Result r = run(p, "setpriv", {.args = {"--reuid=" + std::to_string(OTHER), "--regid=" + std::to_string(OTHER),
+                                           "--clear-groups", exe}});
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(snapshot(dir / "unpacked"), before);
 }
 
 INSTANTIATE_TEST_SUITE_P(Launchers, Unpack, ::testing::ValuesIn(platforms()), platform_name);
