@@ -13,6 +13,10 @@
 #define MSG_DECODE "Error, couldn't decode attached data."
 #define MSG_UNPACK "Error, couldn't unpack file to target path."
 #define MSG_LAUNCH "Error, couldn't launch child"
+// The unsafe target directory message (stderr, exit 2) and the notice of a
+// launcher that waits for another one (stderr), around a path.
+#define MSG_UNSAFE_TARGET "Error, unsafe target directory '"
+#define MSG_WAITING "Waiting for another launcher to finish unpacking into '"
 
 // Writes `message` and a newline to standard output, then exit(2).
 [[noreturn]] void fatal_error(const char* message);

@@ -17,7 +17,6 @@ kchar g_first_entry_path[KAY_PATH_CAPACITY];
 
 constexpr std::uint32_t COPY_BUFFER_SIZE = 32768;
 constexpr std::uint32_t KNOWN_DIRECTORY_SLOTS = 1024;
-constexpr std::uint32_t INVALID_FILE_SIZE = 0xFFFFFFFFu;
 
 static unsigned char g_copy_buffer[COPY_BUFFER_SIZE];
 static kchar* g_known_directories[KNOWN_DIRECTORY_SLOTS];
@@ -38,29 +37,42 @@ static kchar* duplicate(const kchar* s) {
     return copy;
 }
 
-std::uint32_t file_crc(const kchar* path, unsigned char* buffer, std::uint32_t capacity) {
+static bool starts_like_program(const unsigned char* data, std::uint32_t n) {
+    return (n >= 4 && std::memcmp(data, "\x7f" "ELF", 4) == 0) ||
+           (n >= 2 && data[0] == '#' && data[1] == '!');
+}
+
+std::uint32_t file_crc(const kchar* path, std::uint64_t size, unsigned char* buffer, std::uint32_t capacity) {
     kchar long_form[KAY_SYSTEM_PATH_CAPACITY];
     kay_file file = kay_sys.open_read(kay_system_path(path, long_form));
     if (!file.valid()) return KAY_CRC_MISSING;
-    std::uint32_t size = kay_sys.file_size(file);
-    // An empty file has nothing to check: it is written again.
+    // A file of another size cannot hold the entry; an empty one holds an
+    // empty entry's content.
+    bool usable = kay_sys.file_size(file) == size;
+    bool program = false;
     std::uint32_t crc = 0;
-    bool usable = size != INVALID_FILE_SIZE && size != 0;
-    for (std::uint32_t left = usable ? size : 0; left > 0;) {
-        std::uint32_t n = kay_sys.read_file(file, buffer, left < capacity ? left : capacity);
+    for (std::uint64_t left = usable ? size : 0; left > 0;) {
+        std::uint32_t want = left < capacity ? static_cast<std::uint32_t>(left) : capacity;
+        std::uint32_t n = kay_sys.read_file(file, buffer, want);
         // Cut short while being read, or unreadable: not what was stored.
-        if (n == INVALID_FILE_SIZE || n == 0) {
+        if (n == KAY_READ_FAILED || n == 0) {
             usable = false;
             break;
         }
+        if (left == size) program = starts_like_program(buffer, n);
         crc = static_cast<std::uint32_t>(libdeflate_crc32(crc, buffer, n));
         left -= n;
     }
+    // A program that lost its executable mode is not up to date: it is
+    // written again, with the mode.
+    if (usable && program && !kay_sys.file_executable(file)) usable = false;
     kay_sys.close_file(file);
     return usable ? stored_crc(crc) : KAY_CRC_MISSING;
 }
 
-std::uint32_t file_crc(const kchar* path) { return file_crc(path, g_copy_buffer, COPY_BUFFER_SIZE); }
+std::uint32_t file_crc(const kchar* path, std::uint64_t size) {
+    return file_crc(path, size, g_copy_buffer, COPY_BUFFER_SIZE);
+}
 
 bool ensure_directory(const kchar* path) {
     if (g_known_count == 0) {
@@ -117,11 +129,6 @@ void ensure_parent_directory(const kchar* path) {
         work[len] = KAY_SEP;
         len += kay_strlen(work + len);
     }
-}
-
-static bool starts_like_program(const unsigned char* data, std::uint32_t n) {
-    return (n >= 4 && std::memcmp(data, "\x7f" "ELF", 4) == 0) ||
-           (n >= 2 && data[0] == '#' && data[1] == '!');
 }
 
 // Units of `name` in native form: as they are on Windows; elsewhere as
@@ -183,7 +190,7 @@ void unpack_entry(const kchar* target_dir, const char16_t* name) {
     // The next piece of the content, in place.
     const unsigned char* data;
     auto next = [&] { return read_some(&data, size < KAY_WINDOW_SIZE ? static_cast<std::size_t>(size) : KAY_WINDOW_SIZE); };
-    if (file_crc(g_entry_path) == crc) {
+    if (file_crc(g_entry_path, size) == crc) {
         while (size > 0) size -= next();
         return;
     }

@@ -52,7 +52,7 @@ void check_entries(void* arg) {
         const unsigned char* at = job.entries[i];
         entry_at(&at, job.index_end, &entry, name);
         entry_path(path, job.target_dir, name, entry.name_units);
-        if (file_crc(path, buffer, CHECK_BUFFER_SIZE) != entry.crc) job.differs = true;
+        if (file_crc(path, entry.size, buffer, CHECK_BUFFER_SIZE) != entry.crc) job.differs = true;
     }
     std::free(buffer);
 }

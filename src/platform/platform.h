@@ -33,6 +33,19 @@ enum kay_mkdir_result { KAY_MKDIR_CREATED, KAY_MKDIR_EXISTS, KAY_MKDIR_FAILED };
 
 enum kay_wait_result { KAY_WAIT_DONE, KAY_WAIT_TIMEOUT, KAY_WAIT_FAILED };
 
+// Why a target directory is refused, or KAY_TARGET_SAFE.
+enum kay_target_verdict {
+    KAY_TARGET_SAFE,
+    KAY_TARGET_FOREIGN,      // a folder or symlink owned by another user (not root)
+    KAY_TARGET_NOT_STICKY,   // a folder every user may write to, without the sticky bit
+    KAY_TARGET_NOT_ROOTS,    // a folder every user may write to, not owned by root
+    KAY_TARGET_SHARED,       // the target folder itself is writable by every user
+};
+
+// file_size when the size cannot be taken; read_file when a read fails.
+constexpr std::uint64_t KAY_NO_SIZE = ~std::uint64_t{0};
+constexpr std::uint32_t KAY_READ_FAILED = 0xFFFFFFFFu;
+
 // Console events, numbered as the Windows console numbers them.
 enum {
     KAY_CTRL_C = 0,
@@ -66,9 +79,16 @@ typedef void (*kay_thread_main)(void* arg);
 // system_time: 100-nanosecond intervals since 1601-01-01 UTC.
 // open_read, open_write: an invalid handle on failure. open_write creates or
 //   truncates a file for writing; other handles may only write.
-// file_size: a 32-bit count; 0xFFFFFFFF when it cannot be taken.
+//   POSIX: neither follows a symlink at `path` nor blocks. open_read opens
+//   only a regular file owned by the user or by root (anything else is "no
+//   usable file"). open_write replaces whatever else is at `path` (a
+//   symlink, FIFO, device, or a file of another user) by a new regular
+//   file, and never writes through it.
+// file_size: the size in bytes; KAY_NO_SIZE when it cannot be taken.
+// file_executable: POSIX: the owner may execute the file. Windows: true.
 // read_file: reads into `buffer` until it holds `capacity` bytes or the
-//   file ends; the count read (short only at the end), 0xFFFFFFFF on failure.
+//   file ends; the count read (short only at the end), KAY_READ_FAILED on
+//   failure.
 // mark_executable: POSIX: gives a file being written the program mode
 //   (0755) or the plain one (0644), umask applied. No-op on Windows.
 // write_file: writes `size` bytes; false on failure (short writes too).
@@ -92,12 +112,24 @@ typedef void (*kay_thread_main)(void* arg);
 // semaphore_create: a counting semaphore of the process starting at
 //   `initial`; invalid when none can be made. semaphore_wait takes one unit,
 //   waiting until there is one; semaphore_post adds one.
+// check_target: POSIX: walks the full path `dir` from the root, following
+//   symlinks, and creates the folders missing from it (0777, umask
+//   applied): every folder and symlink met is owned by the user or by
+//   root; a folder every user may write to is owned by root and sticky,
+//   and the target folder itself is not one. A refusal writes the path
+//   that fails into `at` (cut to `capacity`). A walk that a system call
+//   stops (no permission, a file in the way) is no refusal: the calls that
+//   follow fail as they would have. Windows: KAY_TARGET_SAFE, nothing done
+//   (the default folders are the user's own).
 // lock_target: serialises the unpacking of one target directory across
-//   processes: waits until no other launcher holds the lock for `dir`, then
-//   holds it. Windows: a named mutex (kay_lock_name in paths.h; no file is
-//   created); POSIX: flock on the directory, which is created first when
-//   missing. An invalid lock when it cannot be had; the caller then goes on
-//   unlocked.
+//   the user's processes: waits up to `timeout_ms` until no other launcher
+//   holds the lock for `dir`, then holds it in *lock (KAY_WAIT_DONE).
+//   KAY_WAIT_TIMEOUT when it is still held then; KAY_WAIT_FAILED when it
+//   cannot be had, and the caller goes on unlocked. Windows: a named mutex
+//   (kay_lock_name in paths.h; no file is created); POSIX: flock on a file
+//   of mode 0600 named as that mutex, in /tmp/kay-<uid>, a folder of mode
+//   0700 owned by the user, so no other user can take it; a holder that
+//   ends releases it.
 struct kay_syscalls {
 #define KAY_SYSCALL(result, name, params, args, failure, handles) result(*name) params;
 #include "platform/syscalls.def"

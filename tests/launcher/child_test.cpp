@@ -8,6 +8,8 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
+#include <filesystem>
 #include <dirent.h>
 #include <fstream>
 #include <regex>
@@ -171,12 +173,12 @@ bool alive(pid_t pid) {
     return close != std::string::npos && stat.size() > close + 2 && stat[close + 2] != 'Z';
 }
 
-// The process has SIGINT set to be ignored.
-bool ignores_interrupt(pid_t pid) {
+// The process has `sig` set to be ignored.
+bool ignores_interrupt(pid_t pid, int sig = SIGINT) {
     std::ifstream in("/proc/" + std::to_string(pid) + "/status");
     std::string line;
     while (std::getline(in, line)) {
-        if (line.rfind("SigIgn:", 0) == 0) return (std::stoull(line.substr(7), nullptr, 16) >> (SIGINT - 1)) & 1;
+        if (line.rfind("SigIgn:", 0) == 0) return (std::stoull(line.substr(7), nullptr, 16) >> (sig - 1)) & 1;
     }
     return false;
 }
@@ -188,10 +190,13 @@ struct Started {
 
 // Starts the staged launcher with a probe that sleeps a minute and waits
 // until the probe has written its report, so it has set its signals up.
-Started start_sleeping(const Platform& p, const std::string& exe, const std::string& report, bool ignore) {
+// `nohup`: started with the hang-up ignored.
+Started start_sleeping(const Platform& p, const std::string& exe, const std::string& report, bool ignore,
+                       bool nohup = false) {
     RunOptions options{.env = {{"PROBE_OUT", report}, {"PROBE_SLEEP_MS", "60000"}}, .timeout_ms = 30000};
     if (ignore) options.env["PROBE_IGNORE_INT"] = "1";
-    Started s{start(p, exe, options)};
+    if (nohup) options.args = {exe};
+    Started s{start(p, nohup ? "nohup" : exe, options)};
     EXPECT_TRUE(wait_for(report, 20000)) << "the child never started";
     auto kids = children_of(s.running.pid);
     EXPECT_EQ(kids.size(), 1u);
@@ -246,16 +251,36 @@ TEST_F(ChildEvents, ChildEndingOnTheInterruptIsNotKilled) {
     EXPECT_FALSE(alive(child));
 }
 
-TEST_F(ChildEvents, TerminationSentToTheLauncherAloneReachesTheChild) {
-    Started s = start_sleeping(native, exe, report, false);
+TEST_F(ChildEvents, SignalSentToTheLauncherAloneReachesTheChild) {
+    for (int sig : {SIGTERM, SIGINT, SIGQUIT, SIGHUP}) {
+        SCOPED_TRACE(strsignal(sig));
+        Started s = start_sleeping(native, exe, report, false);
+        child = s.child;
+        auto sent = Clock::now();
+        kill(s.running.pid, sig);
+        Result r = finish(s.running);
+        EXPECT_EQ(r.signal, sig);
+        // Without the hand-on the child would be killed only after the grace.
+        EXPECT_LT(seconds_since(sent), 3.0);
+        EXPECT_FALSE(alive(child));
+        std::filesystem::remove(report);
+    }
+}
+
+// Started by nohup: the hang-up stays ignored by the launcher and its child;
+// SIGXFSZ, which the launcher ignores, is the child's default again.
+TEST_F(ChildEvents, InheritedIgnoreIsKept) {
+    Started s = start_sleeping(native, exe, report, false, true);
     child = s.child;
-    auto sent = Clock::now();
+    ASSERT_GT(child, 0);
+    EXPECT_TRUE(ignores_interrupt(child, SIGHUP));
+    EXPECT_FALSE(ignores_interrupt(child, SIGXFSZ));
+    kill(s.running.pid, SIGHUP);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_TRUE(alive(s.running.pid) && alive(child)) << "ended by an ignored hang-up";
     kill(s.running.pid, SIGTERM);
     Result r = finish(s.running);
     EXPECT_EQ(r.signal, SIGTERM);
-    // Without the hand-on the child would be killed only after the grace.
-    EXPECT_LT(seconds_since(sent), 3.0);
-    EXPECT_FALSE(alive(child));
 }
 
 TEST_F(ChildEvents, ChildEndedBySignalEndsTheLauncherBySameSignal) {

@@ -81,7 +81,7 @@ TEST_P(FaultSweep, EachFailingCallEndsAsDocumentedAndTheNextRunRepairs) {
     for (;; n++) {
         SCOPED_TRACE(k + ":" + std::to_string(n));
         // Stale: a changed file and a removed directory; the rest is
-        // complete (empty.txt is rewritten on every run).
+        // complete.
         write_file(target + "/data/a.txt", "stale");
         remove_tree(target + "/data/sub");
         auto before = contents(target);

@@ -6,11 +6,13 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <set>
 #include <thread>
 
@@ -84,10 +86,10 @@ TEST_P(Unpack, FirstRunWritesThePayloadsTreeAndLaterRunsOnlyWhatChangedOrWentMis
     // The entry of stored crc 0 is missing, the empty one (stored 1) there.
     ASSERT_EQ(files_of(target), expected_files(p, "basic"));
 
-    // An empty file always yields 0, so the empty entry is written on every
-    // run; nothing else is touched, and the program is still started.
+    // Nothing is touched, the empty file neither, and the program is still
+    // started.
     fs::remove(report);
-    expect_run_changes(p, exe, target, {"empty.txt"}, options);
+    expect_run_changes(p, exe, target, {}, options);
     EXPECT_TRUE(exists(report));
 
     // Same size other content, grown, shrunk, truncated to nothing.
@@ -98,12 +100,18 @@ TEST_P(Unpack, FirstRunWritesThePayloadsTreeAndLaterRunsOnlyWhatChangedOrWentMis
     std::string b = read_file(target + "/data/sub/b.bin");
     write_file(target + "/data/sub/b.bin", b.substr(0, b.size() - 1));
     write_file(target + "/" + main_name(p), "");
-    expect_run_changes(p, exe, target, {"data/a.txt", "zerocrc.bin", "data/sub/b.bin", main_name(p), "empty.txt"},
-                       options);
+    expect_run_changes(p, exe, target, {"data/a.txt", "zerocrc.bin", "data/sub/b.bin", main_name(p)}, options);
 
     // Deleted with their directories: recreated below the nearest one left.
     remove_tree(target + "/data");
-    expect_run_changes(p, exe, target, {"data", "data/a.txt", "data/sub", "data/sub/b.bin", "empty.txt"}, options);
+    expect_run_changes(p, exe, target, {"data", "data/a.txt", "data/sub", "data/sub/b.bin"}, options);
+
+    // A program that lost its executable mode is written again, with it.
+    if (!p.windows) {
+        fs::permissions(target + "/" + main_name(p), fs::perms::owner_exec | fs::perms::group_exec |
+                        fs::perms::others_exec, fs::perm_options::remove);
+        expect_run_changes(p, exe, target, {main_name(p)}, options);
+    }
 }
 
 TEST_P(Unpack, DirectoryWhereAFileShouldGoCannotBeOpenedForWriting) {
@@ -191,6 +199,16 @@ TEST_P(Unpack, WriteFailureIsReportedWithTheSystemText) {
     Scratch dir;
     std::string exe = stage(p, "t_basic", dir.path());
     std::string target = dir / "unpacked";
+    std::string head = "Error, couldn't unpack file to target path. ([Error ";
+    if (!p.windows) {
+        // Beyond the file size limit (ulimit -f, 512-byte units): EFBIG.
+        Result r = run(p, "sh", {.args = {"-c", "ulimit -f 8; exec \"$0\"", exe}});
+        EXPECT_EQ(r.code, 2);
+        EXPECT_EQ(r.out, "");
+        EXPECT_EQ(r.err, head + std::to_string(EFBIG) + "] " + std::strerror(EFBIG) + ")\n");
+        EXPECT_FALSE(exists(target + "/data")) << "later entries must not be unpacked";
+        return;
+    }
     if (!exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
     // The file's place holds a device on which every write fails: disk full.
     make_dirs(target + "/data");
@@ -198,16 +216,11 @@ TEST_P(Unpack, WriteFailureIsReportedWithTheSystemText) {
     Result r = run(p, exe);
     EXPECT_EQ(r.code, 2);
     EXPECT_EQ(r.out, "");
-    std::string head = "Error, couldn't unpack file to target path. ([Error ";
-    if (p.windows) {
-        // ERROR_DISK_FULL with whatever text the system has for it.
-        head += "112] ";
-        EXPECT_EQ(r.err.rfind(head, 0), 0u) << r.err;
-        EXPECT_GT(r.err.size(), head.size() + 3) << r.err;
-        EXPECT_EQ(r.err.substr(r.err.size() - 3), ")\r\n") << r.err;
-    } else {
-        EXPECT_EQ(r.err, head + std::to_string(ENOSPC) + "] " + std::strerror(ENOSPC) + ")\n");
-    }
+    // ERROR_DISK_FULL with whatever text the system has for it.
+    head += "112] ";
+    EXPECT_EQ(r.err.rfind(head, 0), 0u) << r.err;
+    EXPECT_GT(r.err.size(), head.size() + 3) << r.err;
+    EXPECT_EQ(r.err.substr(r.err.size() - 3), ")\r\n") << r.err;
     EXPECT_FALSE(exists(target + "/data/sub")) << "later entries must not be unpacked";
 }
 
@@ -262,6 +275,102 @@ TEST_P(Unpack, DeepTreeIsMadeWithASmallStackAndTheProgramStarts) {
     for (int i = 0; i < 320; i++) deep += "/a";
     EXPECT_EQ(read_file(deep + "/f"), "deep tree");
     EXPECT_TRUE(exists(report));
+}
+
+// Another user, by id (no account needed): owner of what an attacker made.
+constexpr uid_t OTHER = 4711;
+
+// Target layouts another user could prepare, or odd files at entry paths,
+// run natively as real launchers placed in a sticky folder every user may
+// write to (like /tmp): refused with the path and reason, exit 2, nothing
+// written; or unpacked without following or blocking on anything.
+TEST(HostileTargets, RefusedBeforeAnythingIsWrittenOrUnpackedWithoutFollowingAnything) {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root to make files of another user";
+    const Platform p = native();
+    auto as_other = [](const std::string& path) { ASSERT_EQ(lchown(path.c_str(), OTHER, OTHER), 0) << path; };
+    const struct {
+        const char* layout;
+        std::function<void(const std::string& shared, const std::string& victim)> make;
+        const char* refused_at;  // relative to the scratch folder; nullptr: unpacked
+        const char* reason;
+    } cases[] = {
+        {"another user's symlink as the target", [&](auto& s, auto& v) {
+             fs::create_directory_symlink(v, s + "/unpacked");
+             as_other(s + "/unpacked");
+         }, "shared/unpacked", "owned by another user"},
+        {"another user's folder as the target", [&](auto& s, auto&) {
+             make_dirs(s + "/unpacked");
+             as_other(s + "/unpacked");
+         }, "shared/unpacked", "owned by another user"},
+        {"a folder every user may write to, not sticky", [&](auto& s, auto&) { chmod(s.c_str(), 0777); },
+         "shared", "writable by every user and not sticky"},
+        {"a target folder every user may write to", [&](auto& s, auto&) {
+             make_dirs(s + "/unpacked");
+             chmod((s + "/unpacked").c_str(), 01777);
+         }, "shared/unpacked", "writable by every user"},
+        {"the user's own symlink at an entry path", [&](auto& s, auto& v) {
+             make_dirs(s + "/unpacked/data");
+             fs::create_symlink(v + "/file", s + "/unpacked/data/a.txt");
+         }, nullptr, ""},
+        {"a FIFO at an entry path", [&](auto& s, auto&) {
+             make_dirs(s + "/unpacked/data");
+             mkfifo((s + "/unpacked/data/a.txt").c_str(), 0666);
+         }, nullptr, ""},
+        {"another user's file of the right content", [&](auto& s, auto&) {
+             write_file(s + "/unpacked/data/a.txt", expected_files(native(), "basic").at("data/a.txt"));
+             as_other(s + "/unpacked/data/a.txt");
+         }, nullptr, ""},
+        {"the user's own symlink on the way (a linked ~/.cache)", [&](auto& s, auto&) {
+             make_dirs(s + "/../real");
+             fs::create_directory_symlink(s + "/../real", s + "/unpacked");
+         }, nullptr, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.layout);
+        Scratch dir;
+        std::string shared = dir / "shared", victim = dir / "victim";
+        make_dirs(shared);
+        chmod(shared.c_str(), 01777);
+        make_dirs(victim);
+        write_file(victim + "/file", "victim's");
+        std::string exe = stage(p, "t_basic", shared);
+        c.make(shared, victim);
+        Result r = run(p, exe, {.env = {{"PROBE_OUT", dir / "report.txt"}}, .timeout_ms = 20000});
+        EXPECT_FALSE(r.timed_out);
+        EXPECT_EQ(r.out, "");
+        if (c.refused_at != nullptr) {
+            EXPECT_EQ(r.code, 2);
+            EXPECT_EQ(r.err, "Error, unsafe target directory '" + dir / c.refused_at + "' (" + c.reason + ").\n");
+            EXPECT_FALSE(exists(dir / "report.txt"));
+            EXPECT_EQ(list_dir(victim), std::vector<std::string>{"file"});
+            continue;
+        }
+        EXPECT_EQ(r.code, 0) << r.err;
+        EXPECT_EQ(r.err, "");
+        struct stat st;
+        ASSERT_EQ(lstat((shared + "/unpacked/data/a.txt").c_str(), &st), 0);
+        EXPECT_TRUE(S_ISREG(st.st_mode) && st.st_uid == 0) << "not replaced by a regular file of the user";
+        EXPECT_TRUE(files_of(shared + "/unpacked") == expected_files(p, "basic"));
+        EXPECT_EQ(read_file(victim + "/file"), "victim's");
+    }
+}
+
+// An install the user may not write to (another user's launcher, root's
+// files): the warm start writes nothing and starts the program.
+TEST(HostileTargets, ReadOnlyInstallStartsWritingNothing) {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root to run a launcher as another user";
+    const Platform p = native();
+    Scratch dir;
+    chmod(dir.path().c_str(), 0755);
+    std::string exe = stage(p, "t_basic", dir.path());
+    ASSERT_EQ(run(p, exe).code, 0);
+    age(dir / "unpacked");
+    auto before = snapshot(dir / "unpacked");
+    Result r = run(p, "setpriv", {.args = {"--reuid=" + std::to_string(OTHER), "--regid=" + std::to_string(OTHER),
+                                           "--clear-groups", exe}});
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(snapshot(dir / "unpacked"), before);
 }
 
 INSTANTIATE_TEST_SUITE_P(Launchers, Unpack, ::testing::ValuesIn(platforms()), platform_name);

@@ -107,19 +107,33 @@ TEST(FileCrc, ZeroOnlyForNoUsableFileAndOneForACrcOfZero) {
     put(d / "zero", std::string("\x6b\x61\x79\x20\x7a\x65\x72\x6f\x20\x63\x72\x63\x60\x32\xbc\xcc", 16));
     ASSERT_EQ(crc32_of(get(d / "zero")), 0u);
     fs::create_directory(d / "dir");
-    EXPECT_EQ(file_crc((d / "digits").c_str()), 0xCBF43926u);
-    EXPECT_EQ(file_crc((d / "zero").c_str()), 1u);
-    EXPECT_EQ(file_crc((d / "empty").c_str()), 0u);
-    EXPECT_EQ(file_crc((d / "dir").c_str()), 0u);
-    EXPECT_EQ(file_crc((d / "missing").c_str()), 0u);
-    EXPECT_EQ(file_crc((d / "missing/below").c_str()), 0u);
+    put(d / "prog", "#!/bin/sh\n");
+    fs::create_symlink(d / "digits", d / "link");
+    mkfifo((d / "fifo").c_str(), 0644);
+    // Path, size of the entry, the value expected.
+    const struct {
+        const char* name;
+        std::uint64_t size;
+        std::uint32_t value;
+    } cases[] = {
+        {"digits", 9, 0xCBF43926u}, {"digits", 8, 0}, {"zero", 16, 1}, {"empty", 0, 1},  {"empty", 16, 0},
+        {"dir", 0, 0},              {"missing", 0, 0}, {"missing/below", 0, 0},          {"link", 9, 0},
+        {"fifo", 0, 0},             {"prog", 10, 0},
+    };
+    for (const auto& c : cases) EXPECT_EQ(file_crc((d / c.name).c_str(), c.size), c.value) << c.name;
+    chmod((d / "prog").c_str(), 0755);
+    EXPECT_EQ(file_crc((d / "prog").c_str(), 10), crc32_of("#!/bin/sh\n"));
+    // Files larger than the buffer are read in pieces.
+    std::string big(3 << 18, 'b');
+    put(d / "big", big);
+    EXPECT_EQ(file_crc((d / "big").c_str(), big.size()), crc32_of(big));
 }
 
 TEST(FileCrc, SizeThatCannotBeTakenGivesZero) {
     Dir d;
     put(d / "f", "content");
-    kay_sys.file_size = [](kay_file) -> std::uint32_t { return 0xFFFFFFFFu; };
-    std::uint32_t crc = file_crc((d / "f").c_str());
+    kay_sys.file_size = [](kay_file) { return KAY_NO_SIZE; };
+    std::uint32_t crc = file_crc((d / "f").c_str(), 7);
     kay_sys = kay_sys_default;
     EXPECT_EQ(crc, 0u);
 }
@@ -268,7 +282,7 @@ TEST_F(Unpack, LongWindowsPathsReachTheCallsInTheLongForm) {
     ensure_directory("C:");  // the home folder is asked for once
     for (const auto& [path, form] : rows) {
         g_calls.clear();
-        EXPECT_EQ(file_crc(path.c_str()), 0u);
+        EXPECT_EQ(file_crc(path.c_str(), 0), 0u);
         EXPECT_TRUE(ensure_directory(path.c_str()));
         EXPECT_EQ(g_calls, (std::vector<std::string>{form, form}));
     }

@@ -11,6 +11,7 @@
 #include <stdlib.h>
 #include <string.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <time.h>
@@ -18,6 +19,7 @@
 
 #include <atomic>
 
+#include "platform/paths.h"
 #include "platform/posix/posix_internal.h"
 
 extern char** environ;
@@ -45,10 +47,21 @@ static std::uint32_t event_of(int sig) {
     }
 }
 
-static void event_signal_set(sigset_t* set) {
-    sigemptyset(set);
-    for (int sig : EVENT_SIGNALS) sigaddset(set, sig);
+static int signal_of(std::uint32_t event) {
+    switch (event) {
+    case KAY_CTRL_C: return SIGINT;
+    case KAY_CTRL_BREAK: return SIGQUIT;
+    case KAY_CTRL_CLOSE: return SIGHUP;
+    default: return SIGTERM;
+    }
 }
+
+// The event signals the launcher handles: those it did not inherit as
+// ignored (an ignored one stays ignored, for the launcher and its child).
+static sigset_t g_handled;
+// The event being handled was sent by a process (kill, timeout), not by the
+// terminal, which signals the whole process group, the child included.
+static std::atomic<bool> g_sent_by_process{false};
 
 // Ends the process by `sig`'s default action.
 [[noreturn]] static void die_by_signal(int sig) {
@@ -64,11 +77,11 @@ static void event_signal_set(sigset_t* set) {
 }
 
 static void* handler_thread(void*) {
-    sigset_t set;
-    event_signal_set(&set);
     for (;;) {
-        int sig = 0;
-        if (sigwait(&set, &sig) != 0) continue;
+        siginfo_t info;
+        int sig = sigwaitinfo(&g_handled, &info);
+        if (sig < 0) continue;
+        g_sent_by_process = (info.si_code == SI_USER || info.si_code == SI_QUEUE) && info.si_pid != 0;
         g_event_signal = sig;
         g_handler(event_of(sig));
         // The handler never handles the event: the default action follows.
@@ -78,9 +91,13 @@ static void* handler_thread(void*) {
 
 bool register_console_handler(kay_console_handler handler) {
     g_handler = handler;
-    sigset_t set;
-    event_signal_set(&set);
-    if (pthread_sigmask(SIG_BLOCK, &set, nullptr) != 0) return false;
+    sigemptyset(&g_handled);
+    for (int sig : EVENT_SIGNALS) {
+        struct sigaction old;
+        if (sigaction(sig, nullptr, &old) == 0 && old.sa_handler == SIG_IGN) continue;
+        sigaddset(&g_handled, sig);
+    }
+    if (pthread_sigmask(SIG_BLOCK, &g_handled, nullptr) != 0) return false;
     pthread_t thread;
     if (pthread_create(&thread, nullptr, handler_thread, nullptr) != 0) return false;
     pthread_detach(thread);
@@ -100,10 +117,12 @@ bool start_process(const char* program, char* command_line, char* const* argv, k
     (void)command_line;
     posix_spawnattr_t attr;
     posix_spawnattr_init(&attr);
-    sigset_t empty, events;
+    sigset_t empty, events = g_handled;
     sigemptyset(&empty);
-    event_signal_set(&events);
-    // The child gets the event signals unblocked and at their defaults.
+    sigaddset(&events, SIGXFSZ);
+    // The child gets the handled event signals and SIGXFSZ (ignored by the
+    // launcher, see main) unblocked and at their defaults; ignored ones stay
+    // ignored.
     posix_spawnattr_setsigmask(&attr, &empty);
     posix_spawnattr_setsigdefault(&attr, &events);
     posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
@@ -189,38 +208,67 @@ void close_process(kay_process process) {
 }
 
 void forward_event(kay_process process, std::uint32_t event) {
-    // SIGTERM is sent to one process, not to the terminal's group: pass it on.
-    if (event == KAY_CTRL_SHUTDOWN) kill(static_cast<pid_t>(process.value), SIGTERM);
+    // A signal sent to the launcher alone is passed on (SIGTERM always: no
+    // terminal sends it); one from the terminal reached the child already.
+    if (event == KAY_CTRL_SHUTDOWN || g_sent_by_process) kill(static_cast<pid_t>(process.value), signal_of(event));
 }
 
-// Creates `dir` and its missing ancestors, as mkdir -p does.
-static void make_directories(const char* dir) {
-    static char work[8192];
-    size_t n = strlen(dir);
-    if (n == 0 || n >= sizeof work) return;
-    memcpy(work, dir, n + 1);
-    if (create_directory(work) != KAY_MKDIR_FAILED) return;
-    for (size_t i = 1; i < n; i++) {
-        if (work[i] != '/') continue;
-        work[i] = 0;
-        create_directory(work);
-        work[i] = '/';
+// The folder of the user's locks, mode 0700 and the user's own, opened;
+// -1 when it cannot be had or is not as it must be.
+static int open_lock_folder() {
+    char folder[64];
+    snprintf(folder, sizeof folder, "/tmp/kay-%ld", static_cast<long>(geteuid()));
+    if (mkdir(folder, 0700) != 0 && errno != EEXIST) return -1;
+    int fd = open(folder, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) return -1;
+    struct stat st;
+    if (fstat(fd, &st) != 0 || st.st_uid != geteuid() || (st.st_mode & 077) != 0) {
+        close(fd);
+        errno = EACCES;
+        return -1;
     }
-    create_directory(work);
+    return fd;
 }
 
-kay_lock lock_target(const char* dir) {
-    make_directories(dir);
-    int fd = open(dir, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return kay_lock{};
+kay_wait_result lock_target(const char* dir, std::uint32_t timeout_ms, kay_lock* lock) {
+    int folder = open_lock_folder();
+    if (folder < 0) return KAY_WAIT_FAILED;
+    char name[KAY_LOCK_NAME_CAPACITY];
+    kay_lock_name(dir, name);
+    // The file takes the mutex name without its "Local\" namespace.
+    const char* file = strchr(name, '\\') + 1;
+    int fd = openat(folder, file, O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+    close(folder);
+    if (fd < 0) return KAY_WAIT_FAILED;
+    struct stat st;
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != geteuid()) {
+        close(fd);
+        return KAY_WAIT_FAILED;
+    }
     int rc;
-    do rc = flock(fd, LOCK_EX);
-    while (rc != 0 && errno == EINTR);
+    if (timeout_ms == KAY_WAIT_INFINITE) {
+        do rc = flock(fd, LOCK_EX);
+        while (rc != 0 && errno == EINTR);
+    } else {
+        // Looked at again after 1, 2, 4 ... up to 32 ms.
+        std::uint32_t waited = 0, step = 1;
+        while ((rc = flock(fd, LOCK_EX | LOCK_NB)) != 0 && errno == EWOULDBLOCK && waited < timeout_ms) {
+            struct timespec ts = {0, static_cast<long>(step) * 1000 * 1000};
+            nanosleep(&ts, nullptr);
+            waited += step;
+            if (step < 32) step *= 2;
+        }
+        if (rc != 0 && errno == EWOULDBLOCK) {
+            close(fd);
+            return KAY_WAIT_TIMEOUT;
+        }
+    }
     if (rc != 0) {
         close(fd);
-        return kay_lock{};
+        return KAY_WAIT_FAILED;
     }
-    return kay_lock{fd + 1};
+    *lock = kay_lock{fd + 1};
+    return KAY_WAIT_DONE;
 }
 
 void unlock_target(kay_lock lock) {

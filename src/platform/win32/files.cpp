@@ -12,14 +12,23 @@ kay_file open_read(const wchar_t* path) {
                                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
 }
 
-std::uint32_t file_size(kay_file file) { return GetFileSize(system_handle(file), nullptr); }
+std::uint64_t file_size(kay_file file) {
+    LARGE_INTEGER size;
+    if (!GetFileSizeEx(system_handle(file), &size) || size.QuadPart < 0) return KAY_NO_SIZE;
+    return static_cast<std::uint64_t>(size.QuadPart);
+}
+
+bool file_executable(kay_file file) {
+    (void)file;
+    return true;
+}
 
 std::uint32_t read_file(kay_file file, void* buffer, std::uint32_t capacity) {
     char* p = static_cast<char*>(buffer);
     std::uint32_t done = 0;
     while (done < capacity) {
         DWORD n = 0;
-        if (!ReadFile(system_handle(file), p + done, capacity - done, &n, nullptr)) return 0xFFFFFFFFu;
+        if (!ReadFile(system_handle(file), p + done, capacity - done, &n, nullptr)) return KAY_READ_FAILED;
         if (n == 0) break;
         done += n;
     }
@@ -52,6 +61,14 @@ void close_file(kay_file file) { CloseHandle(system_handle(file)); }
 kay_mkdir_result create_directory(const wchar_t* path) {
     if (CreateDirectoryW(path, nullptr)) return KAY_MKDIR_CREATED;
     return GetLastError() == ERROR_ALREADY_EXISTS ? KAY_MKDIR_EXISTS : KAY_MKDIR_FAILED;
+}
+
+// The default folders are the user's own; nothing to walk.
+kay_target_verdict check_target(const wchar_t* dir, wchar_t* at, std::uint32_t capacity) {
+    (void)dir;
+    (void)at;
+    (void)capacity;
+    return KAY_TARGET_SAFE;
 }
 
 std::uint32_t last_error() { return GetLastError(); }

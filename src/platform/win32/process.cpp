@@ -68,21 +68,22 @@ void forward_event(kay_process process, std::uint32_t event) {
 
 // The mutex is named after the full path with its letters folded, since
 // Windows paths ignore case.
-kay_lock lock_target(const wchar_t* dir) {
+kay_wait_result lock_target(const wchar_t* dir, std::uint32_t timeout_ms, kay_lock* lock) {
     static wchar_t folded[4096];
     int n = LCMapStringW(LOCALE_INVARIANT, LCMAP_UPPERCASE, dir, -1, folded, 4096);
-    if (n <= 0) return kay_lock{};
+    if (n <= 0) return KAY_WAIT_FAILED;
     wchar_t name[KAY_LOCK_NAME_CAPACITY];
     kay_lock_name(folded, name);
     HANDLE mutex = CreateMutexW(nullptr, FALSE, name);
-    if (mutex == nullptr) return kay_lock{};
+    if (mutex == nullptr) return KAY_WAIT_FAILED;
     // An abandoned mutex (its holder died) is owned all the same.
-    DWORD rc = WaitForSingleObject(mutex, INFINITE);
+    DWORD rc = WaitForSingleObject(mutex, timeout_ms);
     if (rc != WAIT_OBJECT_0 && rc != WAIT_ABANDONED) {
         CloseHandle(mutex);
-        return kay_lock{};
+        return rc == WAIT_TIMEOUT ? KAY_WAIT_TIMEOUT : KAY_WAIT_FAILED;
     }
-    return to_handle<kay_lock>(mutex);
+    *lock = to_handle<kay_lock>(mutex);
+    return KAY_WAIT_DONE;
 }
 
 void unlock_target(kay_lock lock) {
