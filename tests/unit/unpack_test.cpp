@@ -60,7 +60,9 @@ std::string get(const std::string& path) {
     return out;
 }
 
-std::string g_input;
+// Kept past the process end, as a launcher's payload is: a test that exits
+// while the decoder thread still reads must not see it freed.
+std::string& g_input = *new std::string;
 void start_reader(const std::string& stream) {
     g_input = attached_payload(raw_frame(stream));
     setup(reinterpret_cast<const unsigned char*>(g_input.data()) + sizeof KAY_MAGIC, g_input.size() - sizeof KAY_MAGIC);
