@@ -15,13 +15,14 @@
 # launcher's path (<binary dir>/<OUTPUT_NAME or name>[.exe]). PREBUILT
 # takes another prebuilt program than the platform's.
 
-# The prebuilt program's target name for this platform.
+# The prebuilt program's target name for this platform (native, win32 or
+# win64), also used by this tree's own build.
 if(NOT WIN32)
-  set(_KAY_TARGET native)
+  set(KAY_LAUNCHER_TARGET native)
 elseif(CMAKE_SIZEOF_VOID_P EQUAL 8)
-  set(_KAY_TARGET win64)
+  set(KAY_LAUNCHER_TARGET win64)
 else()
-  set(_KAY_TARGET win32)
+  set(KAY_LAUNCHER_TARGET win32)
 endif()
 
 # The one place for a launcher's defaults: kay_add_launcher, this tree's
@@ -106,7 +107,7 @@ function(kay_add_launcher name)
     if(TARGET kay-prebuilt-launcher)
       set(K_PREBUILT kay-prebuilt-launcher)
     else()
-      set(K_PREBUILT "${KAY_LAUNCHER_DIR}/kay-launcher-${_KAY_TARGET}${CMAKE_EXECUTABLE_SUFFIX}")
+      set(K_PREBUILT "${KAY_LAUNCHER_DIR}/kay-launcher-${KAY_LAUNCHER_TARGET}${CMAKE_EXECUTABLE_SUFFIX}")
     endif()
   endif()
   if(TARGET ${K_PREBUILT})
@@ -130,7 +131,7 @@ function(kay_add_launcher name)
     set(out "${launcher}")
     set(stamp "")
   endif()
-  set(options -o "${launcher}" --target ${_KAY_TARGET} "--launcher=${prebuilt}"
+  set(options -o "${launcher}" --target ${KAY_LAUNCHER_TARGET} "--launcher=${prebuilt}"
     "--target-spec=${K_TARGET_SPEC}" "--company=${K_COMPANY}" "--product=${K_PRODUCT}"
     "--version=${K_VERSION}" "--file-version=${K_FILE_VERSION}" "--product-version=${K_PRODUCT_VERSION}" -q)
   set(depends ${pack_dep} ${K_PREBUILT} ${K_DEPENDS})
