@@ -211,11 +211,19 @@ void unpack_entry(const kchar* target_dir, const char16_t* name) {
     };
     if (size > 0) {
         // POSIX: programs get the executable mode, everything else not, as
-        // the first bytes say.
-        std::uint32_t n = size < COPY_BUFFER_SIZE ? static_cast<std::uint32_t>(size) : COPY_BUFFER_SIZE;
-        read_exact(g_copy_buffer, n);
-        kay_sys.mark_executable(file, starts_like_program(g_copy_buffer, n));
-        write(g_copy_buffer, n);
+        // the first bytes say. They are looked at in place, unless the
+        // first four cross into the next window.
+        std::size_t n = next();
+        unsigned char head[4];
+        if (n < sizeof head && size > n) {
+            std::size_t want = size < sizeof head ? static_cast<std::size_t>(size) : sizeof head;
+            std::memcpy(head, data, n);
+            read_exact(head + n, want - n);
+            data = head;
+            n = want;
+        }
+        kay_sys.mark_executable(file, starts_like_program(data, static_cast<std::uint32_t>(n)));
+        write(data, n);
     }
     // The rest straight from the decoded windows.
     while (size > 0) {

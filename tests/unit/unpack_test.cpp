@@ -201,6 +201,20 @@ TEST_F(Unpack, MatchingFileIsSkippedUntouchedAndAMissingOneIsWritten) {
     EXPECT_EQ(name[0], 0);
 }
 
+TEST_F(Unpack, ProgramWhoseFirstBytesCrossAWindowGetsItsMode) {
+    // The program's content starts two bytes before the first window ends.
+    std::string lead(KAY_WINDOW_SIZE - 30, 'x'), program = "\x7f" "ELF" + std::string(9, 'p');
+    start_reader(entry_fields(lead, crc32_of(lead)) + entry(u"p", program));
+    unpack_entry(d.path().c_str(), u"lead");
+    char16_t name[KAY_NAME_CAPACITY];
+    read_name(name);
+    unpack_entry(d.path().c_str(), name);
+    struct stat st;
+    ASSERT_EQ(stat((d / "p").c_str(), &st), 0);
+    EXPECT_EQ(get(d / "p"), program);
+    EXPECT_TRUE(st.st_mode & S_IXUSR);
+}
+
 TEST_F(Unpack, CrcZeroIsNeverWrittenAndCrcOneWritesAnEmptyFile) {
     start_reader(entry_fields("never", 0) + entry_fields("", 1));
     unpack_entry(d.path().c_str(), u"never.txt");

@@ -87,7 +87,10 @@ kay_file open_write(const char* path) {
             return kay_file{};
         }
         if (S_ISREG(st.st_mode) && trusted_owner(st.st_uid)) {
-            if (ftruncate(fd, 0) != 0) {
+            // A file just made is empty already. Truncating it anyway would
+            // make ext4 start writing it back at close, as it does for
+            // files replaced by truncation, which slows a cold start.
+            if (st.st_size != 0 && ftruncate(fd, 0) != 0) {
                 int saved = errno;
                 close(fd);
                 errno = saved;
