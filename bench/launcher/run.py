@@ -303,8 +303,10 @@ def main():
 
     decode = [zstd, "-q", "-d", "--long=27", "-c", frame_path]
 
-    def cold_section(outputs):
-        """Interleaved cold rounds writing below `outputs`."""
+    def cold_section(outputs, in_memory):
+        """Interleaved cold rounds writing below `outputs`; `in_memory`: a
+        tmpfs, whose files are memory that cannot be dropped, so each round
+        deletes the last one's."""
         source = os.path.join(outputs, "launcher.bin")
         if not os.path.exists(source):  # hard links need the same file system
             shutil.copy2(launcher, source)
@@ -330,7 +332,7 @@ def main():
             "zstd": lambda r: decode,
             "tar": lambda r: [tar, "-xf", tar_path, "-C", fresh("tar", r)],
             "pipe": cold_pipe,
-        }, a.runs, lambda: dropped.append(free_memory(inputs)))
+        }, a.runs, lambda: before_round(outputs, in_memory, inputs))
         return results, fresh
 
     warm_cache([launcher, frame_path, tar_path, tar_zst, stage] + list(tools.values()))
@@ -344,9 +346,16 @@ def main():
         sections.append(("tmpfs", tmp_outputs))
     cold = {}
     dropped = []
+
+    def before_round(outputs, in_memory, inputs):
+        if in_memory:
+            for name in os.listdir(outputs):
+                if name != "launcher.bin":
+                    remove(os.path.join(outputs, name))
+        dropped.append(free_memory(inputs))
     for label, where in sections:
         log(f"cold start ({label}, {where}): {a.runs} rounds...")
-        cold[label], fresh = cold_section(where)
+        cold[label], fresh = cold_section(where, label == "tmpfs")
         if label == "disk":
             disk_fresh = fresh
     if len(sections) > 1:

@@ -1,6 +1,7 @@
 // The stream reader over hand-made Zstandard frames of raw blocks: exact
 // reads across window refills, names split between windows, and the ends
-// on corrupt, truncated and over-long input.
+// on corrupt, truncated and over-long input; each with the decoder on a
+// thread of its own and, as when no thread can be started, without.
 #include <gtest/gtest.h>
 
 #include <unistd.h>
@@ -11,6 +12,7 @@
 #include "format/format.h"
 #include "payload/reader.h"
 #include "payload_builder.h"
+#include "platform/platform.h"
 
 namespace {
 
@@ -29,13 +31,19 @@ std::string pseudo_random(std::size_t n) {
 // The payload after its magic, as the reader is given it.
 std::string input(const std::string& frame) { return attached_payload(frame).substr(sizeof KAY_MAGIC); }
 
+kay_thread no_thread(kay_thread_main, void*) { return kay_thread{}; }
+
+class Reader : public ::testing::TestWithParam<bool> {};
+
 // Holds the input for the reader's whole life.
-struct Reader {
+struct Reading {
     std::string input;
-    explicit Reader(std::string data) : input(std::move(data)) {
+    explicit Reading(std::string data) : input(std::move(data)) {
+        if (!Reader::GetParam()) kay_sys.start_thread = no_thread;
         setup(reinterpret_cast<const unsigned char*>(input.data()), input.size());
+        kay_sys = kay_sys_default;
     }
-    ~Reader() { teardown(); }
+    ~Reading() { teardown(); }
     std::string read(std::size_t n) {
         std::string out(n, '\0');
         read_exact(out.data(), n);
@@ -48,9 +56,9 @@ void stdout_to_stderr() { dup2(2, 1); }
 
 const char* const DECODE_ERROR = "^Error, couldn't decode attached data\\.\n$";
 
-TEST(Reader, ExactReadsAcrossWindowEndsAndSeveralWindows) {
+TEST_P(Reader, ExactReadsAcrossWindowEndsAndSeveralWindows) {
     std::string content = pseudo_random(5 * W + 321);
-    Reader r(input(raw_frame(content)));
+    Reading r(input(raw_frame(content)));
     std::size_t pos = 0;
     // Up to one byte before a window's end, a read across it, one byte
     // ending exactly at the next end, a read spanning three windows, and
@@ -62,9 +70,9 @@ TEST(Reader, ExactReadsAcrossWindowEndsAndSeveralWindows) {
     EXPECT_EQ(pos, content.size());
 }
 
-TEST(Reader, NameUnitSplitBetweenWindowsIsAssembled) {
+TEST_P(Reader, NameUnitSplitBetweenWindowsIsAssembled) {
     std::string stream = std::string(W - 1, 'p') + name_units(u"\u00e9a\\\u4e2d") + name_units(u"");
-    Reader r(input(raw_frame(stream)));
+    Reading r(input(raw_frame(stream)));
     EXPECT_EQ(r.read(W - 1), std::string(W - 1, 'p'));
     char16_t name[1024];
     read_name(name);
@@ -73,16 +81,16 @@ TEST(Reader, NameUnitSplitBetweenWindowsIsAssembled) {
     EXPECT_EQ(name[0], 0);
 }
 
-TEST(Reader, SkippableFrameFirstYieldsNothingAndReadingGoesOn) {
+TEST_P(Reader, SkippableFrameFirstYieldsNothingAndReadingGoesOn) {
     std::string skip = std::string("\x50\x2A\x4D\x18\x03\0\0\0", 8) + "abc";
-    Reader r(input(skip + raw_frame("content")));
+    Reading r(input(skip + raw_frame("content")));
     EXPECT_EQ(r.read(7), "content");
 }
 
-TEST(Reader, NameOf1023UnitsFitsAndOneMoreIsCorrupt) {
+TEST_P(Reader, NameOf1023UnitsFitsAndOneMoreIsCorrupt) {
     std::u16string longest(1023, u'n');
     {
-        Reader r(input(raw_frame(name_units(longest))));
+        Reading r(input(raw_frame(name_units(longest))));
         char16_t name[1024];
         read_name(name);
         EXPECT_EQ(std::u16string(name), longest);
@@ -90,14 +98,14 @@ TEST(Reader, NameOf1023UnitsFitsAndOneMoreIsCorrupt) {
     EXPECT_EXIT(
         {
             stdout_to_stderr();
-            Reader r(input(raw_frame(name_units(longest + u'n'))));
+            Reading r(input(raw_frame(name_units(longest + u'n'))));
             char16_t name[1024 + 8];
             read_name(name);
         },
         ::testing::ExitedWithCode(2), DECODE_ERROR);
 }
 
-TEST(Reader, CorruptTruncatedOrEndedInputIsADecodeError) {
+TEST_P(Reader, CorruptTruncatedOrEndedInputIsADecodeError) {
     std::string content = pseudo_random(300000);
     std::string whole = raw_frame(content);
     struct Case {
@@ -118,12 +126,15 @@ TEST(Reader, CorruptTruncatedOrEndedInputIsADecodeError) {
         EXPECT_EXIT(
             {
                 stdout_to_stderr();
-                Reader r(c.input);
+                Reading r(c.input);
                 r.read(c.want);
             },
             ::testing::ExitedWithCode(2), DECODE_ERROR)
             << c.what;
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(Decoder, Reader, ::testing::Values(true, false),
+                         [](const auto& info) { return info.param ? "Threaded" : "OneThread"; });
 
 }  // namespace
