@@ -18,8 +18,14 @@ static_assert(ZSTD_WINDOWLOG_LIMIT_DEFAULT == KAY_WINDOW_LOG);
 // being read, and up to two decoded ahead.
 constexpr unsigned SLOTS = 3;
 
+// Input the decoder has passed is never read again: each 8 MiB of it is
+// handed back, so a large payload's pages do not pile up in the launcher's
+// resident set.
+constexpr std::size_t RELEASE_STEP = std::size_t{8} << 20;
+
 static ZSTD_DCtx* g_context;
 static ZSTD_inBuffer g_input;
+static std::size_t g_released;  // input bytes handed back
 // The last decoder call filled its window, so it may hold more output even
 // with no input left.
 static bool g_filled;
@@ -32,6 +38,11 @@ static std::size_t decode_window(unsigned char* out) {
         ZSTD_outBuffer window = {out, KAY_WINDOW_SIZE, 0};
         std::size_t result = ZSTD_decompressStream(g_context, &window, &g_input);
         if (ZSTD_isError(result)) return 0;
+        if (g_input.pos - g_released >= RELEASE_STEP) {
+            kay_sys.release_data_block(static_cast<const unsigned char*>(g_input.src) + g_released,
+                                       g_input.pos - g_released);
+            g_released = g_input.pos;
+        }
         g_filled = window.pos == KAY_WINDOW_SIZE;
         if (window.pos > 0) return window.pos;
     }
@@ -96,6 +107,7 @@ void setup(const unsigned char* input, std::size_t size) {
     g_context = ZSTD_createDCtx();
     if (g_context == nullptr) fatal_error(MSG_NO_MEMORY);
     g_input = {input, size, 0};
+    g_released = 0;
     g_filled = false;
     g_current = g_windows;
     g_current_size = g_current_pos = 0;

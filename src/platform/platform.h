@@ -112,6 +112,12 @@ typedef void (*kay_thread_main)(void* arg);
 // semaphore_create: a counting semaphore of the process starting at
 //   `initial`; invalid when none can be made. semaphore_wait takes one unit,
 //   waiting until there is one; semaphore_post adds one.
+// release_data_block: the `size` bytes at `from` of the data block that
+//   kay_locate_data_block found will not be read again; the whole pages
+//   among them leave the process's resident set (their content stays in
+//   the system's file cache). Bytes outside that block are left alone, so
+//   memory of any other kind is never touched. errno and the last error
+//   are kept.
 // check_target: POSIX: walks the full path `dir` from the root, following
 //   symlinks, and creates the folders missing from it (0777, umask
 //   applied): every folder and symlink met is owned by the user or by

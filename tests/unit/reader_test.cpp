@@ -8,6 +8,8 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "format/format.h"
 #include "payload/reader.h"
@@ -41,7 +43,7 @@ struct Reading {
     explicit Reading(std::string data) : input(std::move(data)) {
         if (!Reader::GetParam()) kay_sys.start_thread = no_thread;
         setup(reinterpret_cast<const unsigned char*>(input.data()), input.size());
-        kay_sys = kay_sys_default;
+        kay_sys.start_thread = kay_sys_default.start_thread;
     }
     ~Reading() { teardown(); }
     std::string read(std::size_t n) {
@@ -68,6 +70,30 @@ TEST_P(Reader, ExactReadsAcrossWindowEndsAndSeveralWindows) {
         pos += n;
     }
     EXPECT_EQ(pos, content.size());
+}
+
+std::vector<std::pair<const unsigned char*, std::size_t>> g_released;
+void record_release(const unsigned char* from, std::size_t size) { g_released.push_back({from, size}); }
+
+TEST_P(Reader, InputPassedIsHandedBackInOrderAndNoFurther) {
+    std::string content = pseudo_random(17 << 20);
+    g_released.clear();
+    kay_sys.release_data_block = record_release;
+    const unsigned char *at, *end;
+    {
+        Reading r(input(raw_frame(content)));
+        at = reinterpret_cast<const unsigned char*>(r.input.data());
+        end = at + r.input.size();
+        ASSERT_EQ(r.read(content.size()), content);
+    }
+    kay_sys = kay_sys_default;
+    ASSERT_EQ(g_released.size(), 2u);
+    for (auto [from, size] : g_released) {
+        EXPECT_EQ(from, at);
+        EXPECT_GE(size, std::size_t{8} << 20);
+        at += size;
+    }
+    EXPECT_LE(at, end);
 }
 
 TEST_P(Reader, NameUnitSplitBetweenWindowsIsAssembled) {
