@@ -8,7 +8,6 @@
 
 #include <cstdint>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "format/format.h"
@@ -73,12 +72,11 @@ TEST_P(Reader, ExactReadsAcrossWindowEndsAndSeveralWindows) {
 }
 
 std::vector<std::pair<const unsigned char*, std::size_t>> g_released;
-void record_release(const unsigned char* from, std::size_t size) { g_released.push_back({from, size}); }
 
 TEST_P(Reader, InputPassedIsHandedBackInOrderAndNoFurther) {
     std::string content = pseudo_random(17 << 20);
     g_released.clear();
-    kay_sys.release_data_block = record_release;
+    kay_sys.release_data_block = [](const unsigned char* from, std::size_t size) { g_released.push_back({from, size}); };
     const unsigned char *at, *end;
     {
         Reading r(input(raw_frame(content)));

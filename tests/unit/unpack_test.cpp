@@ -209,10 +209,8 @@ TEST_F(Unpack, ProgramWhoseFirstBytesCrossAWindowGetsItsMode) {
     char16_t name[KAY_NAME_CAPACITY];
     read_name(name);
     unpack_entry(d.path().c_str(), name);
-    struct stat st;
-    ASSERT_EQ(stat((d / "p").c_str(), &st), 0);
     EXPECT_EQ(get(d / "p"), program);
-    EXPECT_TRUE(st.st_mode & S_IXUSR);
+    EXPECT_EQ(access((d / "p").c_str(), X_OK), 0);
 }
 
 TEST_F(Unpack, CrcZeroIsNeverWrittenAndCrcOneWritesAnEmptyFile) {
