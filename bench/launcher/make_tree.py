@@ -54,20 +54,16 @@ def plan(total, rng):
     for i in range(count):
         size = large // count if i < count - 1 else large - (large // count) * (count - 1)
         files.append((f"data/large_{i}.bin", size))
-    made = 0
-    i = 0
-    while made < medium:
-        size = min(medium - made, rng.randrange(256 << 10, 8 << 20))
-        files.append((f"lib/medium/module_{i:04d}.so", size))
-        made += size
-        i += 1
-    made = 0
-    i = 0
-    while made < small:
-        size = min(small - made, rng.randrange(1 << 10, 64 << 10))
-        files.append((f"share/d{i % 37:02d}/s{(i // 37) % 23:02d}/file_{i:05d}.txt", size))
-        made += size
-        i += 1
+    # Medium files, then small ones in nested directories.
+    for budget, low, high, name in (
+            (medium, 256 << 10, 8 << 20, lambda i: f"lib/medium/module_{i:04d}.so"),
+            (small, 1 << 10, 64 << 10, lambda i: f"share/d{i % 37:02d}/s{(i // 37) % 23:02d}/file_{i:05d}.txt")):
+        made = i = 0
+        while made < budget:
+            size = min(budget - made, rng.randrange(low, high))
+            files.append((name(i), size))
+            made += size
+            i += 1
     return files
 
 
