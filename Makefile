@@ -1,8 +1,9 @@
 # Two commands do all the set-up on a fresh machine:
-#   make demo   builds a launcher around the demo application and runs it
+#   make demo   installs what the Linux build needs, builds a launcher around
+#               the demo application and runs it
 #   make test   installs what is missing, builds both platforms and runs
 #               every test (native, Windows under Wine, sanitized)
-# The native targets (native, demo, test-native, asan, fuzz) install
+# The other native targets (native, test-native, asan, fuzz) install
 # nothing: scripts/check-deps names what is missing and how to install it.
 
 SHELL := /bin/sh
@@ -11,7 +12,7 @@ FUZZ_SECONDS ?= 60
 WINEPREFIX_DIR := $(CURDIR)/build/wineprefix
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
-.PHONY: all deps native win32 win64 asan demo demo-win32 test test-native test-win32 test-asan wine-prefix fuzz bench clean
+.PHONY: all deps deps-native native win32 win64 asan demo demo-win32 test test-native test-win32 test-asan wine-prefix fuzz bench clean
 
 all: native
 
@@ -19,6 +20,10 @@ all: native
 # everything is there.
 deps:
 	@scripts/check-deps native win32 fuzz >/dev/null 2>&1 || $(SUDO) ./scripts/install-deps
+
+# What the Linux build and the demo need, and nothing more.
+deps-native:
+	@scripts/check-deps native >/dev/null 2>&1 || $(SUDO) ./scripts/install-deps native
 
 native:
 	@scripts/check-deps native
@@ -46,7 +51,8 @@ asan:
 test-asan: asan
 	ctest --preset asan -j $(JOBS)
 
-demo: native
+demo: deps-native
+	@$(MAKE) --no-print-directory native
 	@echo "== build/native/kay-launcher carries the demo application; running it:"
 	cd build && ./native/kay-launcher "first argument" second "with \"quotes\""
 

@@ -63,7 +63,7 @@ if [ "$windows" = 1 ]; then
     mkdir "$work/runw"
     cp "$work/win32/hello-launcher.exe" "$work/runw/"
     set +e
-    (cd "$work/runw" && WINEPREFIX="${KAY_WINEPREFIX:-$build/wineprefix}" WINEDEBUG=-all \
+    (cd "$work/runw" && WINEPREFIX="${KAY_WINEPREFIX:-$build/wineprefix}" WINEDEBUG=-all LC_ALL=C.UTF-8 \
           wine hello-launcher.exe one two >"$work/win.out" 2>"$work/win.err" </dev/null)
     code=$?
     out=$(tr -d '\r' <"$work/win.out")

@@ -61,6 +61,9 @@ Running start(const Platform& p, const std::string& program, const RunOptions& o
     if (p.windows) {
         env["WINEPREFIX"] = wine_prefix();
         env["WINEDEBUG"] = "-all";
+        // Wine turns the Unix command line into UTF-16 through the locale;
+        // without a UTF-8 one, non-ASCII arguments arrive mangled.
+        env["LC_ALL"] = "C.UTF-8";
     }
     for (const auto& [k, v] : options.env) {
         if (v) env[k] = *v;
