@@ -11,5 +11,10 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 # Packages (such as an installed kay) may come from the host prefix.
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE BOTH)
-# Tests and tools of the cross build run under Wine.
-set(CMAKE_CROSSCOMPILING_EMULATOR wine)
+# Tests and tools of the cross build run under Wine: its 64-bit loader
+# where it is known, which works also where 32-bit programs cannot run.
+if(EXISTS /usr/lib/wine/wine64)
+  set(CMAKE_CROSSCOMPILING_EMULATOR /usr/lib/wine/wine64)
+else()
+  set(CMAKE_CROSSCOMPILING_EMULATOR wine)
+endif()

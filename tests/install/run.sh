@@ -27,11 +27,17 @@ step cmake --install "$build" --prefix "$work/prefix"
 [ -f "$work/prefix/lib/cmake/kay/kayConfig.cmake" ] || fail "package config not installed"
 [ -x "$work/prefix/lib/kay/kay-launcher-native" ] || fail "prebuilt launcher not installed"
 # Each Windows preset's install adds its prebuilt launcher.
+# The Windows build run under Wine: win32, or win64 (KAY_WIN32_BUILD) where
+# the machine runs 64-bit programs only.
+winbuild=${KAY_WIN32_BUILD:-$src/build/win32}
+win=$(basename "$winbuild")
+arch=i686
+[ "$win" = win64 ] && arch=x86_64
 windows=0
-if [ "${KAY_REQUIRE_WIN32:-0}" = 1 ] || [ -f "$src/build/win32/cmake_install.cmake" ]; then
+if [ "${KAY_REQUIRE_WIN32:-0}" = 1 ] || [ -f "$winbuild/cmake_install.cmake" ]; then
     windows=1
-    step cmake --install "$src/build/win32" --prefix "$work/prefix"
-    [ -f "$work/prefix/lib/kay/kay-launcher-win32.exe" ] || fail "win32 prebuilt launcher not installed"
+    step cmake --install "$winbuild" --prefix "$work/prefix"
+    [ -f "$work/prefix/lib/kay/kay-launcher-$win.exe" ] || fail "$win prebuilt launcher not installed"
 fi
 
 check_run() {  # check_run LABEL EXPECTED_DIR OUTPUT CODE
@@ -56,21 +62,21 @@ cmp -s "$work/run/hello-files/data/greeting.txt" "$src/examples/hello/greeting.t
 # Windows, under Wine (whose services, when this starts them, keep the
 # streams they inherit: none of ours).
 if [ "$windows" = 1 ]; then
-    step cmake -S "$src/examples/hello" -B "$work/win32" -G Ninja \
-        -DCMAKE_TOOLCHAIN_FILE="$work/prefix/lib/cmake/kay/toolchain-mingw-i686.cmake" \
+    step cmake -S "$src/examples/hello" -B "$work/$win" -G Ninja \
+        -DCMAKE_TOOLCHAIN_FILE="$work/prefix/lib/cmake/kay/toolchain-mingw-$arch.cmake" \
         -DCMAKE_PREFIX_PATH="$work/prefix"
-    step cmake --build "$work/win32"
+    step cmake --build "$work/$win"
     mkdir "$work/runw"
-    cp "$work/win32/hello-launcher.exe" "$work/runw/"
+    cp "$work/$win/hello-launcher.exe" "$work/runw/"
     set +e
     (cd "$work/runw" && WINEPREFIX="${KAY_WINEPREFIX:-$build/wineprefix}" WINEDEBUG=-all LC_ALL=C.UTF-8 \
-          wine hello-launcher.exe one two >"$work/win.out" 2>"$work/win.err" </dev/null)
+          "${KAY_WINE:-wine}" hello-launcher.exe one two >"$work/win.out" 2>"$work/win.err" </dev/null)
     code=$?
     out=$(tr -d '\r' <"$work/win.out")
     set -e
     winpath=$(echo "Z:$work/runw" | tr / '\\')
-    check_run win32 "$(echo "$winpath" | sed 's/\\/\\\\/g')" "$out" "$code"
+    check_run "$win" "$(echo "$winpath" | sed 's/\\/\\\\/g')" "$out" "$code"
     cmp -s "$work/runw/hello-files/data/greeting.txt" "$src/examples/hello/greeting.txt" \
-        || fail "win32: data file differs"
+        || fail "$win: data file differs"
 fi
 echo "install and example: ok"

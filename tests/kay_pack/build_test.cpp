@@ -83,8 +83,11 @@ TEST_F(Build, LaunchersOfEveryTargetRunAndAreReproducible) {
             EXPECT_TRUE(read_file(out) == built) << "kay-pack.exe built other bytes";
         }
 
+        // Where this machine runs 64-bit programs only, the win32 launcher
+        // is built and checked but not run.
+        bool runs = !windows || target == "win64" || p.target() == "win32";
         std::string dir = path(target + "/Dorvan-probe-2.3");
-        for (int round = 0; round < (windows ? 2 : 1); round++) {
+        for (int round = 0; runs && round < (windows ? 2 : 1); round++) {
             Result child = run(p, out, {.args = {"one"}});
             EXPECT_EQ(child.code, 0) << child.out << child.err;
             ProbeReport report = parse_probe(child.out);
@@ -228,7 +231,7 @@ std::vector<Entry> index_of(const std::string& launcher, std::size_t payload_at)
 TEST_F(Build, IndexedLaunchersDecodeOnlyWhenAFileDiffers) {
     for (const Platform& p : platforms()) {
         SCOPED_TRACE(p.name());
-        std::string target = p.windows ? "win32" : "native", app = path(target + "/app");
+        std::string target = p.target(), app = path(target + "/app");
         fs::create_directories(app);
         fs::copy_file(p.launcher("kay-probe"), app + "/" + p.exe("probe"));
         for (int i = 0; i < 24; i++)

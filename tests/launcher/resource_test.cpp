@@ -27,17 +27,17 @@ std::map<std::string, std::string> version_info(const Platform& p, const std::st
 }
 
 // The DLLs a PE file imports, read from its import directory.
-std::set<std::string> imported_dlls(const std::string& file) {
+std::set<std::string> imported_dlls(const std::string& file, bool pe64) {
     std::string d = read_file(file);
     auto u16 = [&](size_t o) { return static_cast<uint32_t>(static_cast<unsigned char>(d[o]) | static_cast<unsigned char>(d[o + 1]) << 8); };
     auto u32 = [&](size_t o) { return u16(o) | u16(o + 2) << 16; };
     uint32_t pe = u32(0x3C);
     EXPECT_EQ(d.substr(pe, 4), std::string("PE\0\0", 4));
-    EXPECT_EQ(u16(pe + 4), 0x14Cu) << "i386 machine";
+    EXPECT_EQ(u16(pe + 4), pe64 ? 0x8664u : 0x14Cu) << "machine";
     uint32_t opt = pe + 24;
-    EXPECT_EQ(u16(opt), 0x10Bu) << "PE32 (32-bit) optional header";
+    EXPECT_EQ(u16(opt), pe64 ? 0x20Bu : 0x10Bu) << "PE32 or PE32+ optional header";
     EXPECT_EQ(u16(opt + 68), 3u) << "console subsystem";
-    uint32_t import_rva = u32(opt + 96 + 8);
+    uint32_t import_rva = u32(opt + (pe64 ? 112 : 96) + 8);
     uint32_t sections = pe + 24 + u16(pe + 20);
     auto to_offset = [&](uint32_t rva) -> size_t {
         for (uint32_t i = 0; i < u16(pe + 6); i++) {
@@ -88,7 +88,7 @@ TEST_P(WindowsExecutable, VersionResourceCarriesTheBuildConstants) {
 TEST_P(WindowsExecutable, ConsoleProgramWithSystemDllsOnly) {
     const Platform& p = GetParam();
     for (const char* launcher : {"t_basic", "t_icon"}) {
-        std::set<std::string> dlls = imported_dlls(p.launcher(launcher));
+        std::set<std::string> dlls = imported_dlls(p.launcher(launcher), p.target() == "win64");
         for (const std::string& dll : dlls) {
             EXPECT_TRUE(dll == "KERNEL32.DLL" || dll == "MSVCRT.DLL" || dll == "SHELL32.DLL" || dll == "USER32.DLL" ||
                         dll == "ADVAPI32.DLL")

@@ -30,6 +30,11 @@ std::string Platform::path(const std::string& host_path) const {
     return out;
 }
 
+std::string Platform::target() const {
+    if (!windows) return "native";
+    return std::filesystem::exists(build_dir + "/kay-launcher-win64.exe") ? "win64" : "win32";
+}
+
 std::vector<Platform> platforms() {
     std::vector<Platform> out{{false, KAY_NATIVE_BUILD_DIR}};
     const char* win = std::getenv("KAY_WIN32_BUILD");
@@ -48,7 +53,8 @@ std::string wine_prefix() {
 
 Running start(const Platform& p, const std::string& program, const RunOptions& options) {
     std::vector<std::string> argv;
-    if (p.windows) argv.push_back("wine");
+    const char* wine = std::getenv("KAY_WINE");
+    if (p.windows) argv.push_back(wine != nullptr && *wine != 0 ? wine : "wine");
     argv.push_back(program);
     argv.insert(argv.end(), options.args.begin(), options.args.end());
 

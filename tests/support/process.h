@@ -14,11 +14,14 @@
 
 namespace kay_test {
 
-// One build of the test programs: the native one, or the win32 one run by Wine.
+// One build of the test programs: the native one, or a Windows one run by
+// Wine (win32; win64 where the machine cannot run 32-bit programs).
 struct Platform {
     bool windows;
     std::string build_dir;
-    std::string name() const { return windows ? "Win32" : "Native"; }
+    // native, win32 or win64: the kay-pack target of this build's launchers.
+    std::string target() const;
+    std::string name() const { return windows ? (target() == "win64" ? "Win64" : "Win32") : "Native"; }
     std::string exe(const std::string& base) const { return windows ? base + ".exe" : base; }
     // Path of a test launcher or tool built into <build>/tests.
     std::string launcher(const std::string& base) const { return build_dir + "/tests/" + exe(base); }
@@ -34,7 +37,8 @@ inline std::string platform_name(const ::testing::TestParamInfo<Platform>& info)
 
 // The platforms to test: native always; win32 when its build exists (or
 // KAY_REQUIRE_WIN32=1, in which case a missing build fails the tests).
-// KAY_WIN32_BUILD names another win32 build directory.
+// KAY_WIN32_BUILD names another Windows build directory (win32 or win64),
+// KAY_WINE the Wine loader to run it with (default: wine).
 std::vector<Platform> platforms();
 inline Platform native() { return platforms().front(); }
 
