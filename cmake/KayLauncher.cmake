@@ -75,10 +75,10 @@ function(kay_write_constants file)
 // constants and no payload.
 #include "format/launch_data.h"
 
-kay_launch_data g_launch = {@c_target_spec@, @c_company@, @c_product@, @c_version@,
-                            @c_file_version@, @c_product_version@, nullptr, 0, 0xFFFFFFFFu, nullptr, nullptr};
-
-void load_launch_data(void) {}
+void load_launch_data(kay_launch_data* out) {
+    *out = {@c_target_spec@, @c_company@, @c_product@, @c_version@,
+            @c_file_version@, @c_product_version@, nullptr, 0, 0xFFFFFFFFu, nullptr, nullptr};
+}
 ]])
 endfunction()
 

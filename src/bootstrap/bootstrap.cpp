@@ -10,16 +10,17 @@
 #include "format/format.h"
 #include "format/launch_data.h"
 #include "pathspec/expand.h"
-#include "payload/reader.h"
 #include "payload/unpack.h"
 #include "payload/warm.h"
 
+static kay_launch_context g_run;
 static kchar g_target_dir[KAY_PATH_CAPACITY];
+static kchar g_home_folder[KAY_PATH_CAPACITY];
+static kchar g_first_entry_path[KAY_PATH_CAPACITY];
 static kchar g_unsafe_path[KAY_PATH_CAPACITY];
 
 // A launcher waits this long for another one before it says so.
 constexpr std::uint32_t LOCK_NOTICE_MS = 2000;
-static char16_t g_entry_name[KAY_NAME_CAPACITY];
 
 static const char* unsafe_reason(kay_target_verdict verdict) {
     switch (verdict) {
@@ -33,7 +34,7 @@ static const char* unsafe_reason(kay_target_verdict verdict) {
 // Refuses a target path that another user could change (before anything
 // below it is opened), then takes the lock, saying so once when it has to
 // wait for it. An invalid lock when it cannot be had.
-static kay_lock secure_target() {
+static kay_lock refuse_unsafe_target_then_lock() {
     kay_target_verdict verdict = kay_sys.check_target(g_target_dir, g_unsafe_path, KAY_PATH_CAPACITY);
     if (verdict != KAY_TARGET_SAFE) {
         std::fprintf(stderr, MSG_UNSAFE_TARGET KAY_PRI_S "' (%s).\n", g_unsafe_path, unsafe_reason(verdict));
@@ -48,57 +49,55 @@ static kay_lock secure_target() {
     return lock;
 }
 
-// The directory walk of the unpacking stops at the user's home folder.
-static void home_folder(kchar* out) {
-    if (!expand_path_spec(out, KT("{HOME}"), KAY_PATH_CAPACITY)) fail_spec_expansion(KT("{HOME}"));
+// Launchers started at once on one target directory unpack one after the
+// other, so none rewrites a file under another one's running child. The
+// target is checked and the lock taken at the first entry (an empty stream
+// touches nothing) and held until the last entry is complete; without it,
+// go on unlocked.
+static kay_lock g_lock;
+static bool g_lock_tried;
+
+static void lock_before_first_entry() {
+    if (g_lock_tried) return;
+    g_lock = refuse_unsafe_target_then_lock();
+    g_lock_tried = true;
+}
+
+void fetch_own_path(kay_own_path* out) {
+    out->length = kay_sys.module_path(out->text, KAY_OWN_PATH_CAPACITY);
+    // The system may leave a path cut short unterminated.
+    out->text[out->length < KAY_OWN_PATH_CAPACITY ? out->length : KAY_OWN_PATH_CAPACITY - 1] = 0;
 }
 
 std::uint32_t kay_main(int argc, kchar** argv) {
     (void)argc;
     kay_sys.set_dll_directory_empty();
-    reset_handover_variables();
-    load_launch_data();
+    kay_handover::reset_handover_variables();
+    load_launch_data(&g_run.data);
+    fetch_own_path(&g_run.own_path);
+    const kay_launch_data& data = g_run.data;
 
     // A failed expansion is reported before the path is canonicalised, so
     // the message is written even when nothing was expanded.
-    if (!expand_path_spec(g_target_dir, g_launch.target_spec, static_cast<std::int32_t>(KAY_PATH_CAPACITY)))
-        fail_spec_expansion(g_launch.target_spec);
+    if (!expand_path_spec(g_run, g_target_dir, data.target_spec, static_cast<std::int32_t>(KAY_PATH_CAPACITY)))
+        fail_spec_expansion(data.target_spec);
     canonicalise_target_dir(g_target_dir);
 
     if (!kay_sys.register_console_handler(console_control_handler)) fatal_error(MSG_REGISTER_HANDLER);
 
-    if (g_launch.payload_size < sizeof KAY_MAGIC ||
-        std::memcmp(g_launch.payload, KAY_MAGIC, sizeof KAY_MAGIC) != 0)
+    if (data.payload_size < sizeof KAY_MAGIC || std::memcmp(data.payload, KAY_MAGIC, sizeof KAY_MAGIC) != 0)
         fatal_error(MSG_NO_HEADER);
-    unpack_begin(home_folder);
 
-    // Launchers started at once on one target directory unpack one after
-    // the other, so none rewrites a file under another one's running child.
-    // The target is checked and the lock taken at the first entry (an empty
-    // stream touches nothing) and held until the last entry is complete;
-    // without it, go on unlocked.
-    kay_lock lock{};
-    bool lock_tried = false;
     // A warm start: when the index says every file is there, nothing is
     // decoded; otherwise the full pass decides file by file.
-    if (g_launch.index_count != 0xFFFFFFFFu && g_launch.index_count > 0) {
-        lock = secure_target();
-        lock_tried = true;
+    if (data.index_count != 0xFFFFFFFFu && data.index_count > 0) lock_before_first_entry();
+    if (!all_entries_current(g_target_dir, data, g_first_entry_path)) {
+        // The directory walk of the unpacking stops at the user's home folder.
+        if (!expand_path_spec(g_run, g_home_folder, KT("{HOME}"), KAY_PATH_CAPACITY)) fail_spec_expansion(KT("{HOME}"));
+        kay_unpack::unpack_all(data.payload + sizeof KAY_MAGIC, data.payload_size - sizeof KAY_MAGIC, g_target_dir,
+                               g_home_folder, lock_before_first_entry, g_first_entry_path);
     }
-    if (!all_entries_current(g_target_dir, g_launch)) {
-        setup(g_launch.payload + sizeof KAY_MAGIC, g_launch.payload_size - sizeof KAY_MAGIC);
-        for (;;) {
-            read_name(g_entry_name);
-            if (g_entry_name[0] == 0) break;
-            if (!lock_tried) {
-                lock = secure_target();
-                lock_tried = true;
-            }
-            unpack_entry(g_target_dir, g_entry_name);
-        }
-        teardown();
-    }
-    if (lock.valid()) kay_sys.unlock_target(lock);
+    if (g_lock.valid()) kay_sys.unlock_target(g_lock);
 
-    return run_child(g_first_entry_path, argv[0]);
+    return run_child(g_run.own_path, g_first_entry_path, argv[0]);
 }

@@ -5,5 +5,10 @@
 #include <cstdint>
 
 #include "common/text.h"
+#include "format/launch_data.h"
 
 std::uint32_t kay_main(int argc, kchar** argv);
+
+// Asks the system for the launcher's own path, once per run: the tokens
+// and the child take it from there.
+void fetch_own_path(kay_own_path* out);

@@ -1,9 +1,17 @@
-// Environment variables handed to the child and shared with path expansion.
+// Environment variables handed to the child and shared with path expansion
+// (their names: format/handover_names.h).
 #pragma once
 
 #include "common/text.h"
+#include "format/launch_data.h"
 
-// Start of run: drop inherited START/TIME_US/RANDOM, publish our process id.
+namespace kay_handover {
+
+// Start of run: drops the inherited START, TIME_US and RANDOM values and
+// sets PARENT to this process's id.
 void reset_handover_variables(void);
-// Before the child starts: the launcher's directory and its argv[0].
-void publish_launch_variables(const kchar* argv0);
+// Before the child starts: the launcher's directory, from its own path as
+// fetched at the start, and its argv[0].
+void publish_launch_variables(const kay_own_path& own_path, const kchar* argv0);
+
+}  // namespace kay_handover

@@ -12,8 +12,8 @@ constexpr std::uint32_t GRACE_MS = 5000;
 
 static kchar g_own_path[KAY_PATH_CAPACITY];
 
-std::uint32_t run_child(const kchar* program, const kchar* argv0) {
-    publish_launch_variables(argv0);
+std::uint32_t run_child(const kay_own_path& own_path, const kchar* program, const kchar* argv0) {
+    kay_handover::publish_launch_variables(own_path, argv0);
 
     int count = 0;
     kchar** args = kay_sys.command_line_args(&count);
@@ -23,9 +23,10 @@ std::uint32_t run_child(const kchar* program, const kchar* argv0) {
         kay_exit(2);
     }
     g_command_line[0] = 0;
-    std::uint32_t n = kay_sys.module_path(g_own_path, KAY_PATH_CAPACITY);
-    if (n == 0 || n >= KAY_PATH_CAPACITY) kay_abort();
-    g_own_path[n] = 0;
+    // The child's first argument is the launcher's own path, which must
+    // fit a path buffer.
+    if (own_path.length == 0 || own_path.length >= KAY_PATH_CAPACITY) kay_abort();
+    buf_copy(g_own_path, KAY_PATH_CAPACITY, own_path.text);
     args[0] = g_own_path;
 #if KAY_WINDOWS
     for (int i = 0; i < count; i++) {

@@ -4,8 +4,10 @@
 #include <cstdint>
 
 #include "common/text.h"
+#include "format/launch_data.h"
 
 // Starts `program` with the launcher's arguments (the first replaced by the
-// launcher's own path), waits for it and returns its exit code.
-std::uint32_t run_child(const kchar* program, const kchar* argv0);
+// launcher's own path, as fetched at the start), waits for it and returns
+// its exit code.
+std::uint32_t run_child(const kay_own_path& own_path, const kchar* program, const kchar* argv0);
 int console_control_handler(std::uint32_t event);

@@ -1,6 +1,8 @@
 // What a launcher carries beside its code: the constants fixed when it was
 // assembled and the attached payload, read from the data block that
-// kay-pack assembled onto the prebuilt program (launch_data_block.cpp).
+// kay-pack assembled onto the prebuilt program (launch_data_block.cpp);
+// and the context of one run, which bootstrap makes at the start and
+// passes down to the layers that need part of it.
 #pragma once
 
 #include <cstddef>
@@ -25,7 +27,25 @@ struct kay_launch_data {
     const unsigned char* index_end;
 };
 
-extern kay_launch_data g_launch;
+// Fills `out`. A launcher without its data reports the missing header.
+void load_launch_data(kay_launch_data* out);
 
-// Fills g_launch. A launcher without its data reports the missing header.
-void load_launch_data(void);
+// Room for the launcher's own path, terminator included: one unit more than
+// a path buffer, so that a path of exactly KAY_PATH_CAPACITY units is told
+// apart from one that was cut short.
+constexpr std::uint32_t KAY_OWN_PATH_CAPACITY = 4097;
+
+// The launcher's own path as the system gave it (module_path) once, at the
+// start of the run: a launcher file renamed or replaced while a long cold
+// start unpacks changes neither the tokens nor what the child is given.
+struct kay_own_path {
+    kchar text[KAY_OWN_PATH_CAPACITY];  // terminated; cut short when it did not fit
+    // module_path's result: 0 when the path could not be had,
+    // KAY_OWN_PATH_CAPACITY or more when it did not fit.
+    std::uint32_t length;
+};
+
+struct kay_launch_context {
+    kay_launch_data data;
+    kay_own_path own_path;
+};

@@ -2,11 +2,13 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <cwctype>
 
 #include "common/bounded.h"
 #include "common/report.h"
 #include "format/format.h"
+#include "format/handover_names.h"
 #include "format/launch_data.h"
 #include "pathspec/token_values.h"
 #include "platform/env_value.h"
@@ -81,7 +83,7 @@ static void append_shared(kchar* out, std::uint32_t capacity, const char* variab
     append_value(out, capacity, fresh);
 }
 
-static bool append_token(kchar* out, std::uint32_t capacity, int which) {
+static bool append_token(const kay_launch_context& run, kchar* out, std::uint32_t capacity, int which) {
     std::uint32_t len = kay_strlen(out);
     std::uint32_t remaining = capacity - len;
     switch (which) {
@@ -94,19 +96,17 @@ static bool append_token(kchar* out, std::uint32_t capacity, int which) {
         return true;
     }
     case TOKEN_PROGRAM: {
-        std::uint32_t n = kay_sys.module_path(out + len, remaining);
-        if (n == 0) {
-            out[len] = 0;
-            return false;
-        }
+        if (run.own_path.length == 0) return false;
         // A path cut short by the room stays in its shortened form.
-        if (n >= remaining) out[capacity - 1] = 0;
-        else out[len + n] = 0;
+        std::uint32_t n = kay_strlen(run.own_path.text);
+        if (n >= remaining) n = remaining - 1;
+        std::memcpy(out + len, run.own_path.text, n * sizeof(kchar));
+        out[len + n] = 0;
         return true;
     }
     case TOKEN_PROGRAM_BASE:
     case TOKEN_PROGRAM_DIR: {
-        if (!expand_path_spec(out + len, KT("{PROGRAM}"), static_cast<std::int32_t>(remaining)))
+        if (!expand_path_spec(run, out + len, KT("{PROGRAM}"), static_cast<std::int32_t>(remaining)))
             return false;
         kchar* value = out + len;
         std::uint32_t n = kay_strlen(value);
@@ -119,7 +119,7 @@ static bool append_token(kchar* out, std::uint32_t capacity, int which) {
         return true;
     }
     case TOKEN_PID: {
-        kchar* value = get_env_value("KOLVEX_ONEFILE_PARENT");
+        kchar* value = get_env_value(KAY_VAR_PARENT);
         if (value != nullptr) {
             for (kchar* p = value; *p != 0; p++) {
 #if KAY_WINDOWS
@@ -141,11 +141,11 @@ static bool append_token(kchar* out, std::uint32_t capacity, int which) {
     }
     case TOKEN_HOME: return append_folder(out, capacity, KAY_FOLDER_HOME);
     case TOKEN_CACHE_DIR: return append_folder(out, capacity, KAY_FOLDER_CACHE);
-    case TOKEN_COMPANY: append_value(out, capacity, g_launch.company); return true;
-    case TOKEN_PRODUCT: append_value(out, capacity, g_launch.product); return true;
-    case TOKEN_VERSION: append_value(out, capacity, g_launch.version); return true;
-    case TOKEN_FILE_VERSION: append_value(out, capacity, g_launch.file_version); return true;
-    case TOKEN_PRODUCT_VERSION: append_value(out, capacity, g_launch.product_version); return true;
+    case TOKEN_COMPANY: append_value(out, capacity, run.data.company); return true;
+    case TOKEN_PRODUCT: append_value(out, capacity, run.data.product); return true;
+    case TOKEN_VERSION: append_value(out, capacity, run.data.version); return true;
+    case TOKEN_FILE_VERSION: append_value(out, capacity, run.data.file_version); return true;
+    case TOKEN_PRODUCT_VERSION: append_value(out, capacity, run.data.product_version); return true;
     case TOKEN_RANDOM: {
         std::uint64_t counter = kay_sys.perf_counter();
         // The address of a local mixes in where the stack happens to lie.
@@ -154,26 +154,26 @@ static bool append_token(kchar* out, std::uint32_t capacity, int which) {
                              static_cast<std::uint32_t>(counter) ^ kay_sys.current_pid();
         kchar word[12];
         random_word(seed, word);
-        append_shared(out, capacity, "KOLVEX_ONEFILE_RANDOM", word);
+        append_shared(out, capacity, KAY_VAR_RANDOM, word);
         return true;
     }
     case TOKEN_TIME_US: {
         kchar text[8];
         format_time_us(kay_sys.system_time(), text);
-        append_shared(out, capacity, "KOLVEX_ONEFILE_TIME_US", text);
+        append_shared(out, capacity, KAY_VAR_TIME_US, text);
         return true;
     }
     case TOKEN_TIME: {
         kchar text[24];
         format_time(kay_sys.system_time(), text);
-        append_shared(out, capacity, "KOLVEX_ONEFILE_START", text);
+        append_shared(out, capacity, KAY_VAR_START, text);
         return true;
     }
     }
     return false;
 }
 
-bool expand_path_spec(kchar* out, const kchar* spec, std::int32_t capacity_signed) {
+bool expand_path_spec(const kay_launch_context& run, kchar* out, const kchar* spec, std::int32_t capacity_signed) {
     std::uint32_t capacity = static_cast<std::uint32_t>(capacity_signed);
     if (capacity == 0) return false;
     kchar name[TOKEN_NAME_CAPACITY];
@@ -201,7 +201,7 @@ bool expand_path_spec(kchar* out, const kchar* spec, std::int32_t capacity_signe
                 }
             }
             if (which < 0) return false;
-            if (!append_token(out, capacity, which)) return false;
+            if (!append_token(run, out, capacity, which)) return false;
             len = kay_strlen(out);
         } else if (in_token) {
             if (name_len + 1 < TOKEN_NAME_CAPACITY) name[name_len++] = c;

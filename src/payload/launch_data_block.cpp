@@ -7,8 +7,6 @@
 #include "format/launch_data.h"
 #include "platform/data_block.h"
 
-kay_launch_data g_launch;
-
 // Units a code point takes in native text: UTF-16 on Windows, UTF-8 elsewhere.
 static std::uint32_t native_units(std::uint32_t c) {
 #if KAY_WINDOWS
@@ -60,17 +58,17 @@ static const kchar* native_text(const kay_block_string& text) {
     return copy;
 }
 
-void load_launch_data(void) {
+void load_launch_data(kay_launch_data* out) {
     const unsigned char* data = nullptr;
     std::size_t size = 0;
     kay_block block;
     if (!kay_locate_data_block(&data, &size) || !parse_block(data, size, &block)) fatal_error(MSG_NO_HEADER);
-    const kchar** fields[KAY_TEXT_COUNT] = {&g_launch.target_spec, &g_launch.company,      &g_launch.product,
-                                            &g_launch.version,     &g_launch.file_version, &g_launch.product_version};
+    const kchar** fields[KAY_TEXT_COUNT] = {&out->target_spec, &out->company,      &out->product,
+                                            &out->version,     &out->file_version, &out->product_version};
     for (int i = 0; i < KAY_TEXT_COUNT; i++) *fields[i] = native_text(block.texts[i]);
-    g_launch.payload = block.payload;
-    g_launch.payload_size = block.payload_size;
-    g_launch.index_count = block.index_count;
-    g_launch.index = block.index;
-    g_launch.index_end = block.index_end;
+    out->payload = block.payload;
+    out->payload_size = block.payload_size;
+    out->index_count = block.index_count;
+    out->index = block.index;
+    out->index_end = block.index_end;
 }

@@ -100,6 +100,8 @@ static void close_semaphores() {
     g_free = g_decoded = kay_semaphore{};
 }
 
+namespace kay_reader {
+
 void setup(const unsigned char* input, std::size_t size) {
     teardown();
     g_windows = static_cast<unsigned char*>(std::malloc(SLOTS * KAY_WINDOW_SIZE));
@@ -168,3 +170,5 @@ void teardown(void) {
     std::free(g_windows);
     g_windows = nullptr;
 }
+
+}  // namespace kay_reader

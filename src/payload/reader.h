@@ -7,6 +7,8 @@
 #include <cstddef>
 #include <cstdint>
 
+namespace kay_reader {
+
 // `input` is the payload after its magic; `size` runs to the payload's end.
 void setup(const unsigned char* input, std::size_t size);
 void read_exact(void* destination, std::size_t count);
@@ -16,3 +18,5 @@ std::size_t read_some(const unsigned char** data, std::size_t most);
 // units). An empty name is the end marker.
 void read_name(char16_t* buffer);
 void teardown(void);
+
+}  // namespace kay_reader

@@ -12,8 +12,7 @@
 #include "payload/reader.h"
 #include "platform/paths.h"
 
-kchar g_entry_path[KAY_PATH_CAPACITY];
-kchar g_first_entry_path[KAY_PATH_CAPACITY];
+using namespace kay_reader;
 
 constexpr std::uint32_t COPY_BUFFER_SIZE = 32768;
 constexpr std::uint32_t KNOWN_DIRECTORY_SLOTS = 1024;
@@ -21,13 +20,14 @@ constexpr std::uint32_t KNOWN_DIRECTORY_SLOTS = 1024;
 static unsigned char g_copy_buffer[COPY_BUFFER_SIZE];
 static kchar* g_known_directories[KNOWN_DIRECTORY_SLOTS];
 static std::uint32_t g_known_count;
-static kay_home_folder g_home_folder;
+static const kchar* g_home_folder;
 
-void unpack_begin(kay_home_folder home) {
+namespace kay_unpack {
+
+void unpack_begin(const kchar* home_folder) {
     for (std::uint32_t i = 0; i < g_known_count; i++) std::free(g_known_directories[i]);
     g_known_count = 0;
-    g_home_folder = home;
-    g_first_entry_path[0] = 0;
+    g_home_folder = home_folder;
 }
 
 static kchar* duplicate(const kchar* s) {
@@ -42,7 +42,7 @@ static bool starts_like_program(const unsigned char* data, std::uint32_t n) {
            (n >= 2 && data[0] == '#' && data[1] == '!');
 }
 
-std::uint32_t file_crc(const kchar* path, std::uint64_t size, unsigned char* buffer, std::uint32_t capacity) {
+std::uint32_t file_check_value(const kchar* path, std::uint64_t size, unsigned char* buffer, std::uint32_t capacity) {
     kchar long_form[KAY_SYSTEM_PATH_CAPACITY];
     kay_file file = kay_sys.open_read(kay_system_path(path, long_form));
     if (!file.valid()) return KAY_CRC_MISSING;
@@ -70,16 +70,14 @@ std::uint32_t file_crc(const kchar* path, std::uint64_t size, unsigned char* buf
     return usable ? stored_crc(crc) : KAY_CRC_MISSING;
 }
 
-std::uint32_t file_crc(const kchar* path, std::uint64_t size) {
-    return file_crc(path, size, g_copy_buffer, COPY_BUFFER_SIZE);
+std::uint32_t file_check_value(const kchar* path, std::uint64_t size) {
+    return file_check_value(path, size, g_copy_buffer, COPY_BUFFER_SIZE);
 }
 
 bool ensure_directory(const kchar* path) {
     if (g_known_count == 0) {
-        static kchar home[KAY_PATH_CAPACITY];
-        g_home_folder(home);
         // Without memory the home folder simply stays unrecorded.
-        g_known_directories[0] = duplicate(home);
+        g_known_directories[0] = duplicate(g_home_folder);
         if (g_known_directories[0] != nullptr) g_known_count = 1;
     }
     for (std::uint32_t i = 0; i < g_known_count; i++) {
@@ -170,7 +168,7 @@ bool entry_path(kchar* out, const kchar* target_dir, const char16_t* name, std::
     return true;
 }
 
-void unpack_entry(const kchar* target_dir, const char16_t* name) {
+void unpack_entry(const kchar* target_dir, const char16_t* name, kchar* path) {
     // A name that would land outside the target directory is corrupt data;
     // it is refused before anything on disk is touched.
     std::size_t length = 0;
@@ -178,8 +176,7 @@ void unpack_entry(const kchar* target_dir, const char16_t* name) {
     if (check_entry_name(name, length) != KAY_NAME_OK) fatal_error(MSG_DECODE);
 
     // A path that does not fit is an abnormal end.
-    if (!entry_path(g_entry_path, target_dir, name, length)) kay_abort();
-    if (g_first_entry_path[0] == 0) buf_copy(g_first_entry_path, KAY_PATH_CAPACITY, g_entry_path);
+    if (!entry_path(path, target_dir, name, length)) kay_abort();
 
     unsigned char field[8];
     read_exact(field, 8);
@@ -190,16 +187,16 @@ void unpack_entry(const kchar* target_dir, const char16_t* name) {
     // The next piece of the content, in place.
     const unsigned char* data;
     auto next = [&] { return read_some(&data, size < KAY_WINDOW_SIZE ? static_cast<std::size_t>(size) : KAY_WINDOW_SIZE); };
-    if (file_crc(g_entry_path, size) == crc) {
+    if (file_check_value(path, size) == crc) {
         while (size > 0) size -= next();
         return;
     }
 
-    ensure_parent_directory(g_entry_path);
+    ensure_parent_directory(path);
     static kchar long_form[KAY_SYSTEM_PATH_CAPACITY];
-    kay_file file = kay_sys.open_write(kay_system_path(g_entry_path, long_form));
+    kay_file file = kay_sys.open_write(kay_system_path(path, long_form));
     if (!file.valid()) {
-        std::fprintf(stderr, "Error, failed to open '" KAY_PRI_S "' for writing.\n", g_entry_path);
+        std::fprintf(stderr, "Error, failed to open '" KAY_PRI_S "' for writing.\n", path);
         kay_exit(2);
     }
     auto write = [&](const void* bytes, std::size_t n) {
@@ -232,3 +229,22 @@ void unpack_entry(const kchar* target_dir, const char16_t* name) {
     }
     kay_sys.close_file(file);
 }
+
+void unpack_all(const unsigned char* stream, std::size_t size, const kchar* target_dir, const kchar* home_folder,
+                kay_before_first_entry before_first, kchar* first_entry_path) {
+    static char16_t name[KAY_NAME_CAPACITY];
+    static kchar path[KAY_PATH_CAPACITY];
+    unpack_begin(home_folder);
+    first_entry_path[0] = 0;
+    setup(stream, size);
+    for (;;) {
+        read_name(name);
+        if (name[0] == 0) break;
+        if (first_entry_path[0] == 0 && before_first != nullptr) before_first();
+        unpack_entry(target_dir, name, path);
+        if (first_entry_path[0] == 0) buf_copy(first_entry_path, KAY_PATH_CAPACITY, path);
+    }
+    teardown();
+}
+
+}  // namespace kay_unpack

@@ -1,5 +1,5 @@
-// Unpacking of one entry into the target directory, skipping files whose
-// CRC-32 already matches.
+// Unpacking of the payload's entries into the target directory, skipping
+// files whose CRC-32 already matches.
 #pragma once
 
 #include <cstddef>
@@ -7,20 +7,27 @@
 
 #include "platform/platform.h"
 
-// The path of the entry being unpacked, and that of the first entry (the
-// program to start), empty until then.
-extern kchar g_entry_path[];
-extern kchar g_first_entry_path[];
+namespace kay_unpack {
 
-// Writes the home folder into `out` (a path buffer): the directory walk
-// never goes above it. Asked once, when the first directory is needed.
-typedef void (*kay_home_folder)(kchar* out);
+// Called once before the first entry touches anything on disk.
+typedef void (*kay_before_first_entry)(void);
 
-// Starts an unpacking: no first entry, no directory known.
-void unpack_begin(kay_home_folder home);
+// Unpacks every entry of the entry stream `stream` (the payload after its
+// magic, `size` bytes to the payload's end) below `target_dir`, from
+// kay_reader::setup to kay_reader::teardown; the directory walk stops at
+// `home_folder`. Writes the first entry's path (the program to start) into
+// `first_entry_path` (a path buffer), empty when there is no entry.
+// `before_first` may be null.
+void unpack_all(const unsigned char* stream, std::size_t size, const kchar* target_dir, const kchar* home_folder,
+                kay_before_first_entry before_first, kchar* first_entry_path);
+
+// Starts an unpacking: no directory known; the directory walk never goes
+// above `home_folder` (kept, not copied, until the next unpack_begin).
+void unpack_begin(const kchar* home_folder);
 // Unpacks the entry `name` (as read_name gave it), whose size, crc and
-// content come next from the reader, below `target_dir`.
-void unpack_entry(const kchar* target_dir, const char16_t* name);
+// content come next from the reader, below `target_dir`; its path goes to
+// `path` (a path buffer).
+void unpack_entry(const kchar* target_dir, const char16_t* name, kchar* path);
 // The value of the file at `path` to compare with the stored crc of an
 // entry of `size` bytes, read through `buffer`: the file's CRC-32 as
 // stored_crc gives it, so an empty file gives that of empty content.
@@ -30,8 +37,8 @@ void unpack_entry(const kchar* target_dir, const char16_t* name);
 // user may not execute. Safe on several threads at once, each with its own
 // buffer; the two-argument form reads through a buffer of the unpacking's
 // own (one thread only).
-std::uint32_t file_crc(const kchar* path, std::uint64_t size, unsigned char* buffer, std::uint32_t capacity);
-std::uint32_t file_crc(const kchar* path, std::uint64_t size);
+std::uint32_t file_check_value(const kchar* path, std::uint64_t size, unsigned char* buffer, std::uint32_t capacity);
+std::uint32_t file_check_value(const kchar* path, std::uint64_t size);
 // Writes target_dir, a separator and `name` (valid, as check_entry_name
 // takes it) in native form into `out` (a path buffer): unit for unit on
 // Windows; elsewhere as UTF-8 with each backslash turned into '/'. False,
@@ -39,3 +46,5 @@ std::uint32_t file_crc(const kchar* path, std::uint64_t size);
 bool entry_path(kchar* out, const kchar* target_dir, const char16_t* name, std::size_t length);
 void ensure_parent_directory(const kchar* path);
 bool ensure_directory(const kchar* path);
+
+}  // namespace kay_unpack

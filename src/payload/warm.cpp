@@ -9,6 +9,8 @@
 #include "payload/block_meta.h"
 #include "payload/unpack.h"
 
+using namespace kay_unpack;
+
 constexpr std::uint32_t MOST_WORKERS = 4;
 // Files are read into a buffer of this size per worker: faster here than
 // mapping each file (page faults cost more than the CRC).
@@ -52,14 +54,14 @@ void check_entries(void* arg) {
         const unsigned char* at = job.entries[i];
         entry_at(&at, job.index_end, &entry, name);
         entry_path(path, job.target_dir, name, entry.name_units);
-        if (file_crc(path, entry.size, buffer, CHECK_BUFFER_SIZE) != entry.crc) job.differs = true;
+        if (file_check_value(path, entry.size, buffer, CHECK_BUFFER_SIZE) != entry.crc) job.differs = true;
     }
     std::free(buffer);
 }
 
 }  // namespace
 
-bool all_entries_current(const kchar* target_dir, const kay_launch_data& data) {
+bool all_entries_current(const kchar* target_dir, const kay_launch_data& data, kchar* first_entry_path) {
     if (data.index_count == 0xFFFFFFFFu) return false;
     check_job job;
     job.target_dir = target_dir;
@@ -70,8 +72,8 @@ bool all_entries_current(const kchar* target_dir, const kay_launch_data& data) {
 
     // Every name first, in order, as the full pass checks them: one that it
     // would refuse, or whose path does not fit, is left to it.
-    // The first entry's path is recorded as the full pass records it.
     static kchar path[KAY_PATH_CAPACITY];
+    static kchar first[KAY_PATH_CAPACITY];
     char16_t name[KAY_NAME_CAPACITY];
     kay_index_entry entry;
     const unsigned char* at = data.index;
@@ -80,10 +82,9 @@ bool all_entries_current(const kchar* target_dir, const kay_launch_data& data) {
         if (!entry_at(&at, data.index_end, &entry, name) || check_entry_name(name, entry.name_units) != KAY_NAME_OK ||
             !entry_path(path, target_dir, name, entry.name_units)) {
             std::free(job.entries);
-            g_first_entry_path[0] = 0;
             return false;
         }
-        if (i == 0) buf_copy(g_first_entry_path, KAY_PATH_CAPACITY, path);
+        if (i == 0) buf_copy(first, KAY_PATH_CAPACITY, path);
     }
 
     // The checksums on up to MOST_WORKERS threads, this one included; a
@@ -101,8 +102,8 @@ bool all_entries_current(const kchar* target_dir, const kay_launch_data& data) {
     if (job.count > 0) check_entries(&job);
     for (std::uint32_t i = 0; i < started; i++) kay_sys.join_thread(threads[i]);
     std::free(job.entries);
-    bool current = !job.differs;
-    // The full pass records the first entry again as it goes.
-    if (!current) g_first_entry_path[0] = 0;
-    return current;
+    if (job.differs) return false;
+    // The first entry's path, as the full pass would give it.
+    buf_copy(first_entry_path, KAY_PATH_CAPACITY, job.count > 0 ? first : KT(""));
+    return true;
 }

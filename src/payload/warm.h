@@ -6,9 +6,10 @@
 #include "platform/platform.h"
 
 // True when every entry of `data`'s index has a file below `target_dir`
-// whose checksum (file_crc) is the stored one, and every name passes the
-// checks of the full pass; g_first_entry_path is then the first entry's
-// path. False, with nothing recorded, when any entry differs or a name
-// would be refused, and when there is no index: the full pass then decides
-// file by file. Reads files on up to four threads; writes nothing.
-bool all_entries_current(const kchar* target_dir, const kay_launch_data& data);
+// whose checksum (file_check_value) is the stored one, and every name
+// passes the checks of the full pass; the first entry's path (empty for an
+// empty index) is then written into `first_entry_path` (a path buffer).
+// False, with nothing written, when any entry differs or a name would be
+// refused, and when there is no index: the full pass then decides file by
+// file. Reads files on up to four threads; writes nothing on disk.
+bool all_entries_current(const kchar* target_dir, const kay_launch_data& data, kchar* first_entry_path);

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "fuzz_common.h"
+#include "bootstrap/bootstrap.h"
 #include "pathspec/expand.h"
 
 namespace {
@@ -137,7 +138,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     bool exited = false;
     kay_fuzz::begin_input();
     try {
-        expand_path_spec(out.data(), parts[0].c_str(), static_cast<std::int32_t>(g_set.capacity));
+        static kay_launch_context run;
+        load_launch_data(&run.data);
+        fetch_own_path(&run.own_path);
+        expand_path_spec(run, out.data(), parts[0].c_str(), static_cast<std::int32_t>(g_set.capacity));
         // Whatever the result, the text stays terminated inside the buffer.
         if (g_set.capacity > 0 && std::memchr(out.data(), 0, out.size()) == nullptr) kay_fuzz::finding();
     } catch (const kay_fuzz::exit_request& e) {

@@ -42,7 +42,7 @@ constexpr unsigned DIRECTORY_BUDGET = 16;
 
 std::string g_root;
 kchar g_target_dir[KAY_PATH_CAPACITY];
-char16_t g_entry_name[KAY_NAME_CAPACITY];
+kchar g_first_entry_path[KAY_PATH_CAPACITY];
 unsigned long g_counter;
 std::uint64_t g_written;
 unsigned g_directories;
@@ -134,9 +134,6 @@ void init() {
     kay_sys.close_file = tracked_close_file;
 }
 
-// The directory walk stops at the scratch root.
-void root_as_home(kchar* out) { buf_copy(out, KAY_PATH_CAPACITY, g_root.c_str()); }
-
 // Names directly under the root other than `own`.
 bool root_has_strangers(const std::string& own) {
     DIR* d = opendir(g_root.c_str());
@@ -174,25 +171,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
 
     buf_copy(g_target_dir, KAY_PATH_CAPACITY, dir.c_str());
-    unpack_begin(root_as_home);
     g_written = 0;
     g_directories = 0;
     bool exited = false;
     kay_fuzz::begin_input();
     try {
-        setup(input, input_size);
-        for (;;) {
-            read_name(g_entry_name);
-            if (g_entry_name[0] == 0) break;
-            unpack_entry(g_target_dir, g_entry_name);
-        }
+        // The directory walk stops at the scratch root.
+        kay_unpack::unpack_all(input, input_size, g_target_dir, g_root.c_str(), nullptr, g_first_entry_path);
     } catch (const kay_fuzz::exit_request& e) {
         if (e.code != 2 && e.code != 3) kay_fuzz::finding();
         exited = true;
+        // An exit leaves the reader as it was.
+        kay_reader::teardown();
     }
-    teardown();
     // The next input starts as a fresh launcher would: no directory known.
-    unpack_begin(root_as_home);
+    kay_unpack::unpack_begin(g_root.c_str());
     kay_fuzz::end_input(exited);
     // Nothing stays open after an input that ran to its end.
     if (!g_files.empty()) {

@@ -122,6 +122,27 @@ TEST_P(Hardening, LauncherWaitingForAnotherSaysSoAndNoOtherLockHoldsItUp) {
     EXPECT_EQ(r.err, "");
 }
 
+// The launcher's own path is taken at its start: its file moved while it
+// unpacks changes neither the child's first argument nor its folder.
+TEST_P(Hardening, LauncherMovedWhileItUnpacksHandsOnThePathItStartedFrom) {
+    const Platform& p = GetParam();
+    if (p.windows) GTEST_SKIP() << "Wine cannot stop a launcher half-way reliably";
+    Scratch dir;
+    std::string exe = stage(p, "t_slow_unpack", dir.path());
+    Running running = start(p, exe, {});
+    for (int i = 0; i < 600 && !exists(dir / "unpacked/fill/00.bin"); i++)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    kill(running.pid, SIGSTOP);
+    make_dirs(dir / "moved");
+    fs::rename(exe, dir / "moved/launcher");
+    kill(running.pid, SIGCONT);
+    Result r = finish(running);
+    ASSERT_EQ(r.code, 0) << r.err;
+    ProbeReport probe = parse_probe(r.out);
+    EXPECT_EQ(probe.args, std::vector<std::string>{exe});
+    EXPECT_EQ(probe.env["KOLVEX_ONEFILE_DIRECTORY"], dir.path());
+}
+
 INSTANTIATE_TEST_SUITE_P(Launchers, Hardening, ::testing::ValuesIn(platforms()), platform_name);
 
 }  // namespace

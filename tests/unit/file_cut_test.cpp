@@ -30,10 +30,10 @@ TEST(FileCrc, FileCutShortWhileReadIsNoUsableFile) {
         ASSERT_NE(f, nullptr);
         std::fwrite(content.data(), 1, content.size(), f);
         std::fclose(f);
-        ASSERT_NE(file_crc(g_victim.c_str(), content.size()), 0u);
+        ASSERT_NE(kay_unpack::file_check_value(g_victim.c_str(), content.size()), 0u);
         g_cut_to = cut;
         kay_sys.read_file = cut_then_read;
-        EXPECT_EQ(file_crc(g_victim.c_str(), content.size()), 0u) << cut;
+        EXPECT_EQ(kay_unpack::file_check_value(g_victim.c_str(), content.size()), 0u) << cut;
         kay_sys = kay_sys_default;
     }
     unlink(g_victim.c_str());

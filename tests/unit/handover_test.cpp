@@ -9,9 +9,12 @@
 #include <optional>
 #include <string>
 
+#include "bootstrap/bootstrap.h"
 #include "child/handover.h"
 #include "platform/env_value.h"
 #include "platform/platform.h"
+
+using namespace kay_handover;
 
 namespace {
 
@@ -70,6 +73,13 @@ std::uint32_t fake_module_path(char* out, std::uint32_t capacity) {
     return n;
 }
 
+// Publishes with the own path as a run fetches it at its start.
+void publish(const char* argv0) {
+    static kay_own_path own;
+    fetch_own_path(&own);
+    publish_launch_variables(own, argv0);
+}
+
 TEST(Handover, PublishSetsTheLauncherFolderAndArgv0) {
     std::string longest = "/" + std::string(4095, 'p');
     const struct {
@@ -91,13 +101,13 @@ TEST(Handover, PublishSetsTheLauncherFolderAndArgv0) {
     kay_sys.module_path = fake_module_path;
     for (const auto& c : cases) {
         g_module = c.module;
-        publish_launch_variables(c.argv0);
+        publish(c.argv0);
         EXPECT_EQ(env("KOLVEX_ONEFILE_DIRECTORY"), c.directory) << (c.module ? c.module : "no path");
         EXPECT_EQ(env("KOLVEX_ORIGINAL_ARGV0"), c.argv0);
     }
     std::string too_long = "/" + std::string(4096, 'p');
     g_module = too_long.c_str();
-    EXPECT_EXIT(publish_launch_variables("a"), ::testing::ExitedWithCode(3), "");
+    EXPECT_EXIT(publish("a"), ::testing::ExitedWithCode(3), "");
     kay_sys = kay_sys_default;
     unsetenv("KOLVEX_ONEFILE_DIRECTORY");
     unsetenv("KOLVEX_ORIGINAL_ARGV0");
@@ -108,7 +118,7 @@ TEST(Handover, PublishWithTheRealModulePath) {
     ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
     ASSERT_GT(n, 0);
     self[n] = 0;
-    publish_launch_variables("argv-zero");
+    publish("argv-zero");
     EXPECT_EQ(env("KOLVEX_ONEFILE_DIRECTORY"), std::string(self, std::strrchr(self, '/')));
     EXPECT_EQ(env("KOLVEX_ORIGINAL_ARGV0"), "argv-zero");
     unsetenv("KOLVEX_ONEFILE_DIRECTORY");

@@ -14,6 +14,7 @@
 #include <optional>
 #include <string>
 
+#include "bootstrap/bootstrap.h"
 #include "pathspec/expand.h"
 #include "pathspec/token_values.h"
 #include "platform/env_value.h"
@@ -105,7 +106,11 @@ protected:
     static std::string expand(const std::string& spec, bool expect_ok = true, std::int32_t capacity = 4096) {
         static char out[8192];
         std::memset(out, 'Z', sizeof out);
-        bool ok = expand_path_spec(out, spec.c_str(), capacity);
+        // The context a run would make: the constants and the own path.
+        static kay_launch_context run;
+        load_launch_data(&run.data);
+        fetch_own_path(&run.own_path);
+        bool ok = expand_path_spec(run, out, spec.c_str(), capacity);
         EXPECT_EQ(ok, expect_ok) << "spec '" << spec << "'";
         std::string s(out);
         EXPECT_LT(s.size(), static_cast<std::size_t>(capacity)) << "spec '" << spec << "'";

@@ -15,6 +15,8 @@
 #include "payload_builder.h"
 #include "platform/platform.h"
 
+using namespace kay_reader;
+
 namespace {
 
 constexpr std::size_t W = KAY_WINDOW_SIZE;

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "bootstrap/bootstrap.h"
 #include "child/child_handle.h"
 #include "child/run_child.h"
 #include "platform/platform.h"
@@ -80,6 +81,13 @@ void fake_close(kay_process process) {
 }
 void fake_forward(kay_process, std::uint32_t) { g_calls.forwards++; }
 
+// Runs the child with the own path as a run fetches it at its start.
+std::uint32_t run(const char* program, const char* argv0) {
+    static kay_own_path own;
+    fetch_own_path(&own);
+    return run_child(own, program, argv0);
+}
+
 class RunChild : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -103,7 +111,7 @@ protected:
 };
 
 TEST_F(RunChild, WaitsAndReturnsTheWholeCodeWithOwnPathFirst) {
-    EXPECT_EQ(run_child("/opt/app/program", "as typed"), 0x80000003u);
+    EXPECT_EQ(run("/opt/app/program", "as typed"), 0x80000003u);
     EXPECT_EQ(g_calls.program, "/opt/app/program");
     EXPECT_EQ(g_calls.argv, (std::vector<std::string>{"/opt/app/launcher", "one", ""}));
     EXPECT_EQ(g_calls.waits, 1);
@@ -117,12 +125,12 @@ TEST_F(RunChild, WaitsAndReturnsTheWholeCodeWithOwnPathFirst) {
 
 TEST_F(RunChild, UnreadableExitCodeGivesOneAndNoHandleGivesZeroWithoutWaiting) {
     g_code_ok = false;
-    EXPECT_EQ(run_child("/opt/app/program", "x"), 1u);
+    EXPECT_EQ(run("/opt/app/program", "x"), 1u);
     EXPECT_EQ(g_calls.closes, 1);
 
     g_calls = Calls{};
     g_started = kay_process{};
-    EXPECT_EQ(run_child("/opt/app/program", "x"), 0u);
+    EXPECT_EQ(run("/opt/app/program", "x"), 0u);
     EXPECT_EQ(g_calls.waits, 0);
     EXPECT_EQ(g_calls.closes, 0);
 }
@@ -130,16 +138,16 @@ TEST_F(RunChild, UnreadableExitCodeGivesOneAndNoHandleGivesZeroWithoutWaiting) {
 TEST_F(RunChild, FailedStartOrMissingVectorIsReportedWithExitTwo) {
     const char* line = "^Error, couldn't launch child \\(\\[Error 1234\\] Fake failure\\.\\)\n$";
     g_start_ok = false;
-    EXPECT_EXIT(run_child("/opt/app/program", "x"), ::testing::ExitedWithCode(2), line);
+    EXPECT_EXIT(run("/opt/app/program", "x"), ::testing::ExitedWithCode(2), line);
     kay_sys.command_line_args = no_args;
-    EXPECT_EXIT(run_child("/opt/app/program", "x"), ::testing::ExitedWithCode(2), line);
+    EXPECT_EXIT(run("/opt/app/program", "x"), ::testing::ExitedWithCode(2), line);
 }
 
 class RunChildDeathTest : public RunChild {};
 
 TEST_F(RunChildDeathTest, MissingOwnPathIsAnAbnormalEnd) {
     kay_sys.module_path = no_module_path;
-    EXPECT_EXIT(run_child("/opt/app/program", "x"), ::testing::ExitedWithCode(3), "^$");
+    EXPECT_EXIT(run("/opt/app/program", "x"), ::testing::ExitedWithCode(3), "^$");
 }
 
 TEST_F(RunChild, HandlerTerminatesAfterTheGraceAndClosesOnlyItsOwnReference) {
