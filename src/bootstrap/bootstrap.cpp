@@ -7,6 +7,7 @@
 #include "child/run_child.h"
 #include "common/bounded.h"
 #include "common/report.h"
+#include "format/data_block.h"
 #include "format/format.h"
 #include "format/launch_data.h"
 #include "pathspec/expand.h"
@@ -81,7 +82,7 @@ std::uint32_t kay_main(int argc, kchar** argv) {
     bool lock_tried = false;
     // A warm start: when the index says every file is there, nothing is
     // decoded; otherwise the full pass decides file by file.
-    if (g_launch.index_count != 0xFFFFFFFFu && g_launch.index_count > 0) {
+    if (g_launch.index_count != KAY_NO_INDEX && g_launch.index_count > 0) {
         lock = secure_target();
         lock_tried = true;
     }
