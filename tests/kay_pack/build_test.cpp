@@ -412,6 +412,8 @@ TEST_F(Build, BadArgumentsAreReportedBeforeAnythingIsBuilt) {
 TEST(Help, EveryCommandHasHelpAndTheUsageListsEach) {
     Result top = kay_pack({"--help"});
     EXPECT_EQ(top.code, 0);
+    Result version = kay_pack({"--version"});
+    EXPECT_EQ(version.out + version.err, "kay-pack " KAY_PROJECT_VERSION "\n");
     EXPECT_NE(top.out.find("\n  build APPDIR --main RELPATH -o OUT "), std::string::npos) << top.out;
     for (const char* command : {"create", "list", "verify", "extract", "build", "assemble"}) {
         EXPECT_NE(top.out.find(std::string("\n  ") + command + " "), std::string::npos) << command;

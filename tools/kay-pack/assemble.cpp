@@ -179,8 +179,8 @@ std::uint64_t assemble_launcher(AssembleRequest r, const std::string& payload_pa
 
 int run_assemble(int argc, char** argv) {
     std::vector<OptionSpec> specs = launcher_options();
-    specs.push_back({"--output", "-o", true});
-    specs.push_back({"--quiet", "-q", false});
+    specs.push_back(OUTPUT_OPTION);
+    specs.push_back(QUIET_OPTION);
     ParsedArgs args = parse_args(argc, argv, 2, specs);
     if (args.help) {
         std::printf(ASSEMBLE_HELP, LAUNCHER_OPTIONS_HELP);

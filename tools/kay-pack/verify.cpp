@@ -55,7 +55,7 @@ static std::string block_problem(kay_block_reason reason, const kay_block& block
 }
 
 int run_verify(int argc, char** argv) {
-    ParsedArgs args = parse_args(argc, argv, 2, {{"--quiet", "-q", false}});
+    ParsedArgs args = parse_args(argc, argv, 2, {QUIET_OPTION});
     if (args.help) {
         std::printf(VERIFY_HELP, static_cast<unsigned>(KAY_NAME_CAPACITY - 1));
         return 0;
