@@ -1,7 +1,6 @@
 // kay-pack verify: decodes a whole payload, alone or inside a launcher, and
 // checks what the launcher relies on.
 #include <cstdio>
-#include <cstring>
 #include <set>
 
 #include "args.h"
@@ -10,9 +9,9 @@
 #include "fail.h"
 #include "format/data_block.h"
 #include "format/format.h"
+#include "format/launcher_file.h"
 #include "launcher_block.h"
 #include "names.h"
-#include "pe_image.h"
 #include "progress.h"
 
 static const char VERIFY_HELP[] =
@@ -71,18 +70,13 @@ int run_verify(int argc, char** argv) {
     const unsigned char* data = stream.map.data;
     std::size_t size = stream.map.size;
     // A launcher: the payload comes from its data block.
-    bool elf = size >= sizeof KAY_ELF_MAGIC && std::memcmp(data, KAY_ELF_MAGIC, sizeof KAY_ELF_MAGIC) == 0;
-    bool pe = size >= 2 && data[0] == 'M' && data[1] == 'Z';
-    const char* kind = elf ? "Linux launcher" : pe ? "Windows launcher" : nullptr;
+    kay_launcher_kind launcher = launcher_kind(data, size);
+    const char* kind = launcher == KAY_LINUX_LAUNCHER ? "Linux launcher"
+                       : launcher == KAY_WINDOWS_LAUNCHER ? "Windows launcher" : nullptr;
     kay_block block{};
     if (kind != nullptr) {
-        if (pe) {
-            std::size_t offset = 0, length = 0;
-            if (!pe_find_section(data, size, KAY_SECTION_NAME, &offset, &length))
-                fail(::quoted(path) + ": " + kind + " without a .kay section (no data block)");
-            data += offset;
-            size = length;
-        }
+        if (!launcher_block_bytes(launcher, &data, &size))
+            fail(::quoted(path) + ": " + kind + " without a " + KAY_SECTION_NAME + " section (no data block)");
         kay_block_reason reason = read_data_block(data, size, &block);
         if (reason != KAY_BLOCK_OK) fail(::quoted(path) + ": " + kind + ": " + block_problem(reason, block));
         data = block.payload;
