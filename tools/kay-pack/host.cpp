@@ -1,5 +1,6 @@
 #include "host.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -15,6 +16,20 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
+
+// Puts `path` into the first free slot of `slots`; -1 when none is free or
+// it does not fit.
+template <typename Char, std::size_t N>
+static int remember_in(Char (&slots)[HOST_REMEMBERED][N], const std::basic_string<Char>& path) {
+    if (path.size() >= N) return -1;
+    for (int i = 0; i < HOST_REMEMBERED; i++) {
+        if (slots[i][0] != 0) continue;
+        std::copy(path.begin(), path.end(), slots[i]);
+        slots[i][path.size()] = 0;
+        return i;
+    }
+    return -1;
+}
 
 #ifdef _WIN32
 
@@ -71,26 +86,17 @@ bool host_rename(const std::string& from, const std::string& to) {
 
 static wchar_t g_remembered[HOST_REMEMBERED][32768];
 
-int host_remember(const std::string& path) {
-    std::wstring w = wide(path);
-    if (w.size() >= sizeof g_remembered[0] / sizeof g_remembered[0][0]) return -1;
-    for (int i = 0; i < HOST_REMEMBERED; i++) {
-        if (g_remembered[i][0] != 0) continue;
-        std::wmemcpy(g_remembered[i], w.c_str(), w.size() + 1);
-        return i;
-    }
-    return -1;
-}
-
-void host_forget(int slot) {
-    if (slot >= 0) g_remembered[slot][0] = 0;
-}
+int host_remember(const std::string& path) { return remember_in(g_remembered, wide(path)); }
 
 void host_remove_remembered() {
     for (wchar_t* path : g_remembered) {
         if (path[0] != 0) DeleteFileW(path);
         path[0] = 0;
     }
+}
+
+void host_forget(int slot) {
+    if (slot >= 0) g_remembered[slot][0] = 0;
 }
 
 void host_remove(const std::string& path) { DeleteFileW(wide(path).c_str()); }
@@ -171,25 +177,17 @@ bool host_rename(const std::string& from, const std::string& to) { return rename
 // Fixed storage so that the signal handler can unlink without allocating.
 static char g_remembered[HOST_REMEMBERED][4096];
 
-int host_remember(const std::string& path) {
-    if (path.size() >= sizeof g_remembered[0]) return -1;
-    for (int i = 0; i < HOST_REMEMBERED; i++) {
-        if (g_remembered[i][0] != 0) continue;
-        std::memcpy(g_remembered[i], path.c_str(), path.size() + 1);
-        return i;
-    }
-    return -1;
-}
-
-void host_forget(int slot) {
-    if (slot >= 0) g_remembered[slot][0] = 0;
-}
+int host_remember(const std::string& path) { return remember_in(g_remembered, path); }
 
 void host_remove_remembered() {
     for (char* path : g_remembered) {
         if (path[0] != 0) unlink(path);
         path[0] = 0;
     }
+}
+
+void host_forget(int slot) {
+    if (slot >= 0) g_remembered[slot][0] = 0;
 }
 
 void host_remove(const std::string& path) { unlink(path.c_str()); }
