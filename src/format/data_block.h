@@ -14,6 +14,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
+#include <vector>
 
 constexpr unsigned char KAY_META_MAGIC[4] = {'K', 'A', 'Y', 'M'};
 constexpr std::uint32_t KAY_META_VERSION = 1;
@@ -87,17 +89,13 @@ inline char16_t unit_at(const unsigned char* units, std::uint32_t k) {
     return static_cast<char16_t>(units[2 * k] | (units[2 * k + 1] << 8));
 }
 
-// The writer (kay-pack, tests): std::string and friends, which the
-// launcher itself never links.
-#include <string>
-#include <vector>
+// The writer, for kay-pack and the tests (the launcher never calls it).
 
 // One entry of the index as written: the name without terminator.
 struct kay_block_entry {
     std::u16string name;
     std::uint64_t size = 0;
     std::uint32_t crc = 0;  // as stored in the payload
-    bool operator==(const kay_block_entry&) const = default;
 };
 
 // The meta and its length field, which the payload follows to make the
