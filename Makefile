@@ -103,11 +103,13 @@ fuzz:
 	@scripts/check-deps native fuzz
 	cmake --preset fuzz
 	cmake --build --preset fuzz -j $(JOBS)
-	mkdir -p build/fuzz/corpus/payload build/fuzz/corpus/pathspec build/fuzz/findings
+	mkdir -p build/fuzz/corpus/payload build/fuzz/corpus/pathspec build/fuzz/corpus/data_block build/fuzz/findings
 	$(FUZZ_BIN)/kay_fuzz_payload -max_total_time=$(FUZZ_SECONDS) -close_fd_mask=3 -print_final_stats=1 \
 	  -artifact_prefix=build/fuzz/findings/ build/fuzz/corpus/payload tests/fuzz/corpus/payload $(FUZZ_BIN)/seeds
 	$(FUZZ_BIN)/kay_fuzz_pathspec -max_total_time=$(FUZZ_SECONDS) -close_fd_mask=3 -print_final_stats=1 \
 	  -artifact_prefix=build/fuzz/findings/ build/fuzz/corpus/pathspec tests/fuzz/corpus/pathspec
+	$(FUZZ_BIN)/kay_fuzz_data_block -max_total_time=$(FUZZ_SECONDS) -print_final_stats=1 \
+	  -artifact_prefix=build/fuzz/findings/ build/fuzz/corpus/data_block tests/fuzz/corpus/data_block
 
 bench: native
 	./bench/run-all

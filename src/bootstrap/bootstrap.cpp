@@ -7,6 +7,7 @@
 #include "child/run_child.h"
 #include "common/bounded.h"
 #include "common/report.h"
+#include "format/data_block.h"
 #include "format/format.h"
 #include "format/launch_data.h"
 #include "pathspec/expand.h"
@@ -90,7 +91,7 @@ std::uint32_t kay_main(int argc, kchar** argv) {
 
     // A warm start: when the index says every file is there, nothing is
     // decoded; otherwise the full pass decides file by file.
-    if (data.index_count != 0xFFFFFFFFu && data.index_count > 0) lock_before_first_entry();
+    if (data.index_count != KAY_NO_INDEX && data.index_count > 0) lock_before_first_entry();
     if (!all_entries_current(g_target_dir, data, g_first_entry_path)) {
         // The directory walk of the unpacking stops at the user's home folder.
         if (!expand_path_spec(g_run, g_home_folder, KT("{HOME}"), KAY_PATH_CAPACITY)) fail_spec_expansion(KT("{HOME}"));

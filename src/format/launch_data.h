@@ -19,8 +19,8 @@ struct kay_launch_data {
     const kchar* product_version;
     const unsigned char* payload;  // "KAY" | frame | 00 00 | length
     std::size_t payload_size;
-    // The payload's entries in order (block_meta.h): `index_count` of them
-    // from `index` to `index_end`; index_count 0xFFFFFFFF when there is no
+    // The payload's entries in order (data_block.h): `index_count` of them
+    // from `index` to `index_end`; index_count KAY_NO_INDEX when there is no
     // index and every start decodes the payload.
     std::uint32_t index_count;
     const unsigned char* index;

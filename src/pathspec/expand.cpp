@@ -10,23 +10,12 @@
 #include "format/format.h"
 #include "format/handover_names.h"
 #include "format/launch_data.h"
+#include "format/tokens.h"
 #include "pathspec/token_values.h"
 #include "platform/env_value.h"
 
 constexpr std::uint32_t TOKEN_NAME_CAPACITY = 1024;
 constexpr std::uint32_t FOLDER_CAPACITY = 260;
-
-enum token {
-    TOKEN_TEMP, TOKEN_PROGRAM, TOKEN_PROGRAM_BASE, TOKEN_PROGRAM_DIR, TOKEN_PID,
-    TOKEN_HOME, TOKEN_CACHE_DIR, TOKEN_COMPANY, TOKEN_PRODUCT, TOKEN_VERSION,
-    TOKEN_FILE_VERSION, TOKEN_PRODUCT_VERSION, TOKEN_RANDOM, TOKEN_TIME_US, TOKEN_TIME,
-    TOKEN_COUNT
-};
-
-static const char* const TOKEN_NAMES[TOKEN_COUNT] = {
-    "TEMP", "PROGRAM", "PROGRAM_BASE", "PROGRAM_DIR", "PID",
-    "HOME", "CACHE_DIR", "COMPANY", "PRODUCT", "VERSION",
-    "FILE_VERSION", "PRODUCT_VERSION", "RANDOM", "TIME_US", "TIME"};
 
 static kchar ascii_upper(kchar c) { return (c >= 'a' && c <= 'z') ? static_cast<kchar>(c - 32) : c; }
 

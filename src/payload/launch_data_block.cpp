@@ -3,7 +3,7 @@
 #include <cstdlib>
 
 #include "common/report.h"
-#include "payload/block_meta.h"
+#include "format/data_block.h"
 #include "format/launch_data.h"
 #include "platform/data_block.h"
 
@@ -62,7 +62,7 @@ void load_launch_data(kay_launch_data* out) {
     const unsigned char* data = nullptr;
     std::size_t size = 0;
     kay_block block;
-    if (!kay_locate_data_block(&data, &size) || !parse_block(data, size, &block)) fatal_error(MSG_NO_HEADER);
+    if (!kay_locate_data_block(&data, &size) || read_data_block(data, size, &block) != KAY_BLOCK_OK) fatal_error(MSG_NO_HEADER);
     const kchar** fields[KAY_TEXT_COUNT] = {&out->target_spec, &out->company,      &out->product,
                                             &out->version,     &out->file_version, &out->product_version};
     for (int i = 0; i < KAY_TEXT_COUNT; i++) *fields[i] = native_text(block.texts[i]);

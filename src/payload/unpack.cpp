@@ -8,6 +8,7 @@
 
 #include "common/bounded.h"
 #include "common/report.h"
+#include "format/data_block.h"
 #include "format/format.h"
 #include "payload/reader.h"
 #include "platform/paths.h"
@@ -38,7 +39,7 @@ static kchar* duplicate(const kchar* s) {
 }
 
 static bool starts_like_program(const unsigned char* data, std::uint32_t n) {
-    return (n >= 4 && std::memcmp(data, "\x7f" "ELF", 4) == 0) ||
+    return (n >= sizeof KAY_ELF_MAGIC && std::memcmp(data, KAY_ELF_MAGIC, sizeof KAY_ELF_MAGIC) == 0) ||
            (n >= 2 && data[0] == '#' && data[1] == '!');
 }
 

@@ -6,7 +6,7 @@
 
 #include "common/bounded.h"
 #include "format/format.h"
-#include "payload/block_meta.h"
+#include "format/data_block.h"
 #include "payload/unpack.h"
 
 using namespace kay_unpack;
@@ -62,7 +62,7 @@ void check_entries(void* arg) {
 }  // namespace
 
 bool all_entries_current(const kchar* target_dir, const kay_launch_data& data, kchar* first_entry_path) {
-    if (data.index_count == 0xFFFFFFFFu) return false;
+    if (data.index_count == KAY_NO_INDEX) return false;
     check_job job;
     job.target_dir = target_dir;
     job.index_end = data.index_end;

@@ -8,6 +8,8 @@
 #include <sstream>
 #include <sys/stat.h>
 
+#include "format/data_block.h"
+#include "format/format.h"
 #include "harness.h"
 
 namespace fs = std::filesystem;
@@ -198,27 +200,24 @@ TEST_F(Build, AssemblyRefusesBadInputAndLaunchersRefuseBadData) {
     }
 }
 
-// The entry index in an assembled launcher, read independently: the bytes
-// before `payload_at` end with [meta][u64 meta length].
-std::uint64_t le_at(const std::string& bytes, std::size_t at, int n) {
-    std::uint64_t v = 0;
-    for (int i = n - 1; i >= 0; i--) v = v << 8 | static_cast<unsigned char>(bytes[at + i]);
-    return v;
-}
-std::size_t meta_at(const std::string& launcher, std::size_t payload_at) {
-    return payload_at - 8 - le_at(launcher, payload_at - 8, 8);
-}
-std::vector<Entry> index_of(const std::string& launcher, std::size_t payload_at) {
-    auto le = [&](std::size_t at, int n) { return le_at(launcher, at, n); };
-    std::size_t at = meta_at(launcher, payload_at) + 12;
-    for (int text = 0; text < 6; text++) at += 4 + 2 * le(at, 4);
-    std::vector<Entry> out(le(at, 4));
-    at += 4;
-    for (Entry& e : out) {
-        for (; le(at, 2) != 0; at += 2) e.name += static_cast<char16_t>(le(at, 2));
-        e.size = le(at + 2, 8);
-        e.crc = static_cast<std::uint32_t>(le(at + 10, 4));
-        at += 14;
+// The data block of an assembled launcher whose payload lies at
+// `payload_at`, read by the launcher's reader: where its meta starts, its index.
+struct LauncherBlock {
+    std::size_t meta_at = 0;
+    std::vector<Entry> index;
+};
+LauncherBlock block_of(const std::string& launcher, std::size_t payload_at, std::size_t payload_size) {
+    const auto* data = reinterpret_cast<const unsigned char*>(launcher.data());
+    LauncherBlock out;
+    kay_block block{};
+    kay_block_reason reason = read_data_block(data, payload_at + payload_size, &block);
+    EXPECT_EQ(reason, KAY_BLOCK_OK);
+    if (reason != KAY_BLOCK_OK) return out;
+    out.meta_at = payload_at - 8 - get_le(data + payload_at - 8, 8);
+    kay_index_entry e;
+    for (const unsigned char* cursor = block.index; next_index_entry(block, &cursor, &e);) {
+        Entry& entry = out.index.emplace_back(Entry{{}, e.size, e.crc, {}});
+        for (std::uint32_t k = 0; k < e.name_units; k++) entry.name += unit_at(e.name, k);
     }
     return out;
 }
@@ -240,10 +239,24 @@ TEST_F(Build, IndexedLaunchersDecodeOnlyWhenAFileDiffers) {
         ASSERT_EQ(kay_pack({"create", app, "--main", p.exe("probe"), "-o", path(target + "/app.kay"), "-q"}).code, 0);
         std::string launcher = path(target + "/run/" + p.exe("app"));
         fs::create_directories(path(target + "/run"));
-        for (const std::string& payload : {p.build_dir + "/tests/payloads/basic.kay", path(target + "/app.kay")}) {
+        // For a payload of fixed files, the SHA-256 of what goes before it (the
+        // constants, the index, the meta's length): the writer's bytes are fixed.
+        write_file(path(target + "/fixed/run"), "#!/bin/sh\n");
+        write_file(path(target + "/fixed/d/a.txt"), "hi\n");
+        std::string fixed = path(target + "/fixed.kay");
+        ASSERT_EQ(kay_pack({"create", path(target + "/fixed"), "--main", "run", "-o", fixed, "-q"}).code, 0);
+        const std::string head_sha256 = p.windows ? "efebcbb73150bbcb03d5f3dd57f2c10b6aed852f487eb84679bbb1bb205212ce"
+                                                  : "24c537eb5a16fd05d9afdbe41aeced6d35e9285192305fa619838d8efe304656";
+        for (const std::string& payload : {p.build_dir + "/tests/payloads/basic.kay", fixed, path(target + "/app.kay")}) {
             ASSERT_EQ(kay_pack({"assemble", payload, "--target", target, "-o", launcher, "-q", "--target-spec",
                                 std::string("{PROGRAM_DIR}") + p.sep() + "unpacked"}).code, 0);
-            std::vector<Entry> index = index_of(read_file(launcher), read_file(launcher).rfind(read_file(payload)));
+            std::string bytes = read_file(launcher), payload_bytes = read_file(payload);
+            std::size_t at = bytes.rfind(payload_bytes);
+            LauncherBlock block = block_of(bytes, at, payload_bytes.size());
+            write_file(path("head"), bytes.substr(block.meta_at, at - block.meta_at));
+            if (payload == fixed)
+                EXPECT_EQ(run(native(), "sha256sum", {.args = {path("head")}}).out.substr(0, 64), head_sha256);
+            std::vector<Entry> index = block.index;
             std::vector<Entry> entries = decode_payload(read_file(payload));
             for (Entry& e : entries) e.content.clear();
             EXPECT_EQ(index, entries) << payload;
@@ -255,7 +268,7 @@ TEST_F(Build, IndexedLaunchersDecodeOnlyWhenAFileDiffers) {
         for (std::size_t i = 0; i <= k; i++) stream += entry_bytes(entries[i].name, entries[i].content, entries[i].crc);
         std::string cut = make_payload(stream.substr(0, stream.size() - entries[k].content.size() / 2), {"-19"});
         std::string bytes = read_file(launcher), payload = read_file(path(target + "/app.kay"));
-        std::size_t at = bytes.rfind(payload), meta = meta_at(bytes, at);
+        std::size_t at = bytes.rfind(payload), meta = block_of(bytes, at, payload.size()).meta_at;
         ASSERT_LT(cut.size(), payload.size());
         std::string broken = bytes.substr(0, meta) + std::string(payload.size() - cut.size(), '\0') +
                              bytes.substr(meta, at - meta) + cut + bytes.substr(at + payload.size());
@@ -407,6 +420,8 @@ TEST_F(Build, BadArgumentsAreReportedBeforeAnythingIsBuilt) {
 TEST(Help, EveryCommandHasHelpAndTheUsageListsEach) {
     Result top = kay_pack({"--help"});
     EXPECT_EQ(top.code, 0);
+    Result version = kay_pack({"--version"});
+    EXPECT_EQ(version.out + version.err, "kay-pack " KAY_PROJECT_VERSION "\n");
     EXPECT_NE(top.out.find("\n  build APPDIR --main RELPATH -o OUT "), std::string::npos) << top.out;
     for (const char* command : {"create", "list", "verify", "extract", "build", "assemble"}) {
         EXPECT_NE(top.out.find(std::string("\n  ") + command + " "), std::string::npos) << command;

@@ -11,6 +11,11 @@ struct OptionSpec {
     bool takes_value;
 };
 
+// Options several commands take.
+inline constexpr OptionSpec MAIN_OPTION{"--main", "-m", true};
+inline constexpr OptionSpec OUTPUT_OPTION{"--output", "-o", true};
+inline constexpr OptionSpec QUIET_OPTION{"--quiet", "-q", false};
+
 struct ParsedArgs {
     std::vector<std::string> positional;
     std::map<std::string, std::string> options;  // by long name; flags map to ""

@@ -8,6 +8,8 @@
 #include <cstring>
 
 #include "commands.h"
+#include "format/tokens.h"
+#include "kay_pack_config.h"
 #include "fail.h"
 #include "launcher_image.h"
 #include "names.h"
@@ -40,12 +42,12 @@ const char LAUNCHER_OPTIONS_HELP[] =
     "  --target-spec SPEC      where the launcher unpacks (default\n"
     "                          {CACHE_DIR}/{COMPANY}/{PRODUCT}/{VERSION}, with \\ for\n"
     "                          Windows); the values it names must be folder names\n"
-    "  --company TEXT          {COMPANY} (default Dorvan)\n"
+    "  --company TEXT          {COMPANY} (default " KAY_DEFAULT_COMPANY ")\n"
     "  --product TEXT          {PRODUCT} (default: the main program's file name,\n"
     "                          without .exe)\n"
-    "  --version TEXT          {VERSION} (default 1.0.0.0)\n"
-    "  --file-version TEXT     {FILE_VERSION} (default: --version, else 1.0.0.0)\n"
-    "  --product-version TEXT  {PRODUCT_VERSION} (default: --version, else 1.0.0.0)\n"
+    "  --version TEXT          {VERSION} (default " KAY_DEFAULT_VERSION ")\n"
+    "  --file-version TEXT     {FILE_VERSION} (default: --version, else " KAY_DEFAULT_VERSION ")\n"
+    "  --product-version TEXT  {PRODUCT_VERSION} (default: --version, else " KAY_DEFAULT_VERSION ")\n"
     "  --description TEXT      Windows: the file description (default: the product)\n"
     "  --icon FILE.ico         Windows: the program's icon\n";
 
@@ -70,8 +72,8 @@ AssembleRequest assemble_request(const ParsedArgs& args) {
     for (const char* option : TEXT_OPTIONS)
         for (unsigned char c : text(option, ""))
             if (c < 0x20 || c == 0x7f) fail_usage(std::string("option ") + option + " must not contain control characters");
-    std::string version = text("--version", "1.0.0.0");
-    r.constants = {text("--target-spec", ""), text("--company", "Dorvan"), text("--product", ""), version,
+    std::string version = text("--version", KAY_DEFAULT_VERSION);
+    r.constants = {text("--target-spec", ""), text("--company", KAY_DEFAULT_COMPANY), text("--product", ""), version,
                    text("--file-version", version), text("--product-version", version)};
     r.spec_given = has_option(args, "--target-spec");
     r.product_given = has_option(args, "--product");
@@ -95,11 +97,14 @@ static std::string product_of_main(std::string main) {
     return name;
 }
 
-// Whether the target specification names {TOKEN}, in any case.
-static bool spec_names(const std::string& spec, const char* token) {
-    std::string lower = spec;
-    for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return lower.find(token) != std::string::npos;
+// "{NAME}" of a token.
+static std::string braced(kay_token token) { return std::string("{") + TOKEN_NAMES[token] + "}"; }
+
+// Whether the target specification names `token`, in any case.
+static bool spec_names(const std::string& spec, kay_token token) {
+    std::string upper = spec;
+    for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return upper.find(braced(token)) != std::string::npos;
 }
 
 // A value that becomes part of the target directory must be one folder
@@ -130,19 +135,23 @@ std::uint64_t assemble_launcher(AssembleRequest r, const std::string& payload_pa
     if (!r.product_given) {
         std::string main = main_rel;
         if (main.empty() && !payload.index.empty()) utf16_to_utf8(payload.index.front().name, main);
-        c.product = main.empty() ? "Velmora Classic" : product_of_main(main);
+        c.product = main.empty() ? KAY_DEFAULT_PRODUCT : product_of_main(main);
     }
-    if (!r.spec_given)
-        c.target_spec = windows ? "{CACHE_DIR}\\{COMPANY}\\{PRODUCT}\\{VERSION}" : "{CACHE_DIR}/{COMPANY}/{PRODUCT}/{VERSION}";
-    const std::pair<const char*, const std::string*> named[] = {
-        {"company", &c.company}, {"product", &c.product}, {"version", &c.version},
-        {"file_version", &c.file_version}, {"product_version", &c.product_version}};
-    for (const auto& [name, value] : named) {
-        std::string option = "--" + std::string(name);
-        std::replace(option.begin(), option.end(), '_', '-');
-        std::string what = std::string(name) == "product" && !r.product_given ? "the product (the main program's name)" : option;
-        std::string token = "{" + std::string(name) + "}";
-        if (spec_names(c.target_spec, token.c_str())) check_folder_name(what, *value);
+    if (!r.spec_given) {
+        // Two applications built with default options land in different folders.
+        const char* sep = windows ? "\\" : "/";
+        c.target_spec = braced(TOKEN_CACHE_DIR) + sep + braced(TOKEN_COMPANY) + sep + braced(TOKEN_PRODUCT) + sep +
+                        braced(TOKEN_VERSION);
+    }
+    const std::pair<kay_token, const std::string*> named[] = {
+        {TOKEN_COMPANY, &c.company}, {TOKEN_PRODUCT, &c.product}, {TOKEN_VERSION, &c.version},
+        {TOKEN_FILE_VERSION, &c.file_version}, {TOKEN_PRODUCT_VERSION, &c.product_version}};
+    for (const auto& [token, value] : named) {
+        // The option that sets the token: --company, --file-version, ...
+        std::string option = "--" + std::string(TOKEN_NAMES[token]);
+        for (char& ch : option) ch = ch == '_' ? '-' : static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+        std::string what = token == TOKEN_PRODUCT && !r.product_given ? "the product (the main program's name)" : option;
+        if (spec_names(c.target_spec, token)) check_folder_name(what, *value);
     }
     if (r.description.empty()) r.description = c.product;
 
@@ -170,8 +179,8 @@ std::uint64_t assemble_launcher(AssembleRequest r, const std::string& payload_pa
 
 int run_assemble(int argc, char** argv) {
     std::vector<OptionSpec> specs = launcher_options();
-    specs.push_back({"--output", "-o", true});
-    specs.push_back({"--quiet", "-q", false});
+    specs.push_back(OUTPUT_OPTION);
+    specs.push_back(QUIET_OPTION);
     ParsedArgs args = parse_args(argc, argv, 2, specs);
     if (args.help) {
         std::printf(ASSEMBLE_HELP, LAUNCHER_OPTIONS_HELP);

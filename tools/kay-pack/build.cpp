@@ -42,30 +42,15 @@ static void check_output(const std::string& out) {
     if (std::filesystem::is_directory(fs_path(out), ec)) fail(::quoted(out) + ": is a directory");
 }
 
-// The temporary payload, removed however build ends.
-static std::string g_payload;
-
-static void remove_payload() {
-    if (!g_payload.empty()) host_remove(g_payload);
-}
-
 int run_build(int argc, char** argv) {
     std::vector<OptionSpec> specs = launcher_options();
-    for (const OptionSpec& spec : std::vector<OptionSpec>{{"--main", "-m", true},
-                                                          {"--output", "-o", true},
-                                                          {"--level", nullptr, true},
-                                                          {"--threads", nullptr, true},
-                                                          {"--follow-symlinks", nullptr, false},
-                                                          {"--quiet", "-q", false}})
-        specs.push_back(spec);
+    for (const OptionSpec& spec : create_options()) specs.push_back(spec);
     ParsedArgs args = parse_args(argc, argv, 2, specs);
     if (args.help) {
         std::printf(BUILD_HELP, LAUNCHER_OPTIONS_HELP, CREATE_OPTIONS_HELP);
         return 0;
     }
-    expect_positionals(args, {"APPDIR"});
-    if (!has_option(args, "--main")) fail_usage("missing --main RELPATH");
-    if (!has_option(args, "--output")) fail_usage("missing -o OUT");
+    expect_create_arguments(args, "OUT");
     AssembleRequest launcher = assemble_request(args);
     CreateRequest pack = create_request(args);
     if (!launcher.icon.empty()) {
@@ -84,12 +69,11 @@ int run_build(int argc, char** argv) {
     std::FILE* reserved = host_create_unique(pack.output);
     if (reserved == nullptr) fail_errno("cannot create " + ::quoted(launcher.output));
     std::fclose(reserved);
-    g_payload = pack.output;
-    std::atexit(remove_payload);
+    int guard = guard_temp(pack.output);
     CreateResult packed = create_payload(pack);
     std::uint64_t size = assemble_launcher(launcher, pack.output, packed.main_rel, &packed.index);
-    remove_payload();
-    g_payload.clear();
+    host_remove(pack.output);
+    release_temp(guard);
     if (!pack.quiet)
         std::printf("%s: %s launcher, %llu bytes (%llu files, %llu bytes, payload %llu bytes)\n",
                     launcher.output.c_str(), launcher.target.c_str(), (unsigned long long)size,

@@ -190,7 +190,6 @@ CreateResult create_payload(const CreateRequest& request) {
     packer.out_buf.resize(ZSTD_CStreamOutSize());
     packer.read_buf.resize(READ_CHUNK);
 
-    install_signal_cleanup();
     output_open(packer.out, request.output);
     output_write(packer.out, KAY_MAGIC, sizeof KAY_MAGIC);
 
@@ -217,20 +216,12 @@ CreateResult create_payload(const CreateRequest& request) {
 }
 
 int run_create(int argc, char** argv) {
-    ParsedArgs args = parse_args(argc, argv, 2,
-                                 {{"--main", "-m", true},
-                                  {"--output", "-o", true},
-                                  {"--level", nullptr, true},
-                                  {"--threads", nullptr, true},
-                                  {"--follow-symlinks", nullptr, false},
-                                  {"--quiet", "-q", false}});
+    ParsedArgs args = parse_args(argc, argv, 2, create_options());
     if (args.help) {
         std::printf(CREATE_HELP, CREATE_OPTIONS_HELP);
         return 0;
     }
-    expect_positionals(args, {"APPDIR"});
-    if (!has_option(args, "--main")) fail_usage("missing --main RELPATH");
-    if (!has_option(args, "--output")) fail_usage("missing -o FILE");
+    expect_create_arguments(args, "FILE");
     CreateRequest request = create_request(args);
     CreateResult r = create_payload(request);
     if (!request.quiet)
@@ -238,6 +229,17 @@ int run_create(int argc, char** argv) {
                     request.output.c_str(), (unsigned long long)r.files, (unsigned long long)r.bytes,
                     (unsigned long long)r.frame_size, (unsigned long long)r.payload_size);
     return 0;
+}
+
+std::vector<OptionSpec> create_options() {
+    return {MAIN_OPTION,           OUTPUT_OPTION, {"--level", nullptr, true}, {"--threads", nullptr, true},
+            {"--follow-symlinks", nullptr, false}, QUIET_OPTION};
+}
+
+void expect_create_arguments(const ParsedArgs& args, const char* output_name) {
+    expect_positionals(args, {"APPDIR"});
+    if (!has_option(args, "--main")) fail_usage("missing --main RELPATH");
+    if (!has_option(args, "--output")) fail_usage(std::string("missing -o ") + output_name);
 }
 
 CreateRequest create_request(const ParsedArgs& args) {

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "args.h"
 #include "launcher_block.h"
 
 struct CreateRequest {
@@ -29,7 +30,10 @@ CreateResult create_payload(const CreateRequest& request);
 // The options create and build share, with their help text.
 extern const char CREATE_OPTIONS_HELP[];
 
-struct ParsedArgs;
-// The request from parsed create/build options (--level, --threads,
-// --follow-symlinks, --quiet, APPDIR, --main and -o).
+// The options create and build share (--main, -o, --level, --threads,
+// --follow-symlinks, --quiet), for parse_args.
+std::vector<OptionSpec> create_options();
+// APPDIR, --main and -o present; -o is named `output_name` when missing.
+void expect_create_arguments(const ParsedArgs& args, const char* output_name);
+// The request from parsed create/build options.
 CreateRequest create_request(const ParsedArgs& args);

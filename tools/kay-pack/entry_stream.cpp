@@ -124,7 +124,8 @@ bool stream_next(EntryStream& stream, EntryHeader& header) {
         char16_t c = static_cast<char16_t>(unit[0] | (unit[1] << 8));
         if (c == 0) break;
         if (header.name.size() == KAY_NAME_CAPACITY - 1)
-            corrupt(stream, "name of entry " + std::to_string(entry) + " longer than 1023 UTF-16 units");
+            corrupt(stream, "name of entry " + std::to_string(entry) + " longer than " + std::to_string(KAY_NAME_CAPACITY - 1) +
+                                " UTF-16 units");
         header.name.push_back(c);
     }
     if (header.name.empty()) return false;

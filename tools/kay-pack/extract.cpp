@@ -67,7 +67,7 @@ static std::string prepare_path(const std::string& root, const std::u16string& n
 }
 
 int run_extract(int argc, char** argv) {
-    ParsedArgs args = parse_args(argc, argv, 2, {{"--quiet", "-q", false}});
+    ParsedArgs args = parse_args(argc, argv, 2, {QUIET_OPTION});
     if (args.help) {
         std::fputs(EXTRACT_HELP, stdout);
         return 0;
@@ -80,7 +80,6 @@ int run_extract(int argc, char** argv) {
 
     EntryStream stream;
     stream_open(stream, path);
-    install_signal_cleanup();
     ensure_directory(root);
     Progress progress;
     progress_start(progress, "extracting", quiet, 0, 0);

@@ -10,9 +10,9 @@
 
 static void remove_pending() { host_remove_remembered(); }
 
-void set_pending_temp(const std::string& path) { host_remember_for_signal(path); }
+int guard_temp(const std::string& path) { return host_remember(path); }
 
-void clear_pending_temp() { host_remember_for_signal(""); }
+void release_temp(int guard) { host_forget(guard); }
 
 static void on_signal(int sig) {
     host_remove_remembered();

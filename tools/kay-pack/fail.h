@@ -17,9 +17,12 @@ void warn(const std::string& message);
 // "kay-pack: <message>" without exiting (verify reports several problems).
 void report(const std::string& message);
 
-// The temporary file being written, removed by fail() and on SIGINT/SIGTERM.
-void set_pending_temp(const std::string& path);
-void clear_pending_temp();
+// The temporary-file guard: files guarded are removed by fail(),
+// fail_usage() and on SIGINT, SIGTERM and SIGHUP (main installs the
+// handlers for every command). guard_temp returns what release_temp takes
+// once the file is renamed or removed.
+int guard_temp(const std::string& path);
+void release_temp(int guard);
 void install_signal_cleanup();
 
 // 'text' in single quotes, for file names in messages.

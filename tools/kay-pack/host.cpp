@@ -1,5 +1,6 @@
 #include "host.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -15,6 +16,20 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
+
+// Puts `path` into the first free slot of `slots`; -1 when none is free or
+// it does not fit.
+template <typename Char, std::size_t N>
+static int remember_in(Char (&slots)[HOST_REMEMBERED][N], const std::basic_string<Char>& path) {
+    if (path.size() >= N) return -1;
+    for (int i = 0; i < HOST_REMEMBERED; i++) {
+        if (slots[i][0] != 0) continue;
+        std::copy(path.begin(), path.end(), slots[i]);
+        slots[i][path.size()] = 0;
+        return i;
+    }
+    return -1;
+}
 
 #ifdef _WIN32
 
@@ -69,17 +84,19 @@ bool host_rename(const std::string& from, const std::string& to) {
     return false;
 }
 
-static wchar_t g_remembered[32768];
+static wchar_t g_remembered[HOST_REMEMBERED][32768];
 
-void host_remember_for_signal(const std::string& path) {
-    std::wstring w = wide(path);
-    if (w.size() >= sizeof g_remembered / sizeof g_remembered[0]) w.clear();
-    std::wmemcpy(g_remembered, w.c_str(), w.size() + 1);
-}
+int host_remember(const std::string& path) { return remember_in(g_remembered, wide(path)); }
 
 void host_remove_remembered() {
-    if (g_remembered[0] != 0) DeleteFileW(g_remembered);
-    g_remembered[0] = 0;
+    for (wchar_t* path : g_remembered) {
+        if (path[0] != 0) DeleteFileW(path);
+        path[0] = 0;
+    }
+}
+
+void host_forget(int slot) {
+    if (slot >= 0) g_remembered[slot][0] = 0;
 }
 
 void host_remove(const std::string& path) { DeleteFileW(wide(path).c_str()); }
@@ -158,17 +175,19 @@ bool host_set_mode(std::FILE* file, unsigned mode) {
 bool host_rename(const std::string& from, const std::string& to) { return rename(from.c_str(), to.c_str()) == 0; }
 
 // Fixed storage so that the signal handler can unlink without allocating.
-static char g_remembered[4096];
+static char g_remembered[HOST_REMEMBERED][4096];
 
-void host_remember_for_signal(const std::string& path) {
-    std::size_t n = path.size() < sizeof g_remembered ? path.size() : 0;
-    std::memcpy(g_remembered, path.c_str(), n);
-    g_remembered[n] = 0;
-}
+int host_remember(const std::string& path) { return remember_in(g_remembered, path); }
 
 void host_remove_remembered() {
-    if (g_remembered[0] != 0) unlink(g_remembered);
-    g_remembered[0] = 0;
+    for (char* path : g_remembered) {
+        if (path[0] != 0) unlink(path);
+        path[0] = 0;
+    }
+}
+
+void host_forget(int slot) {
+    if (slot >= 0) g_remembered[slot][0] = 0;
 }
 
 void host_remove(const std::string& path) { unlink(path.c_str()); }

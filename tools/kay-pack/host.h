@@ -23,9 +23,12 @@ std::FILE* host_create_unique(std::string& pattern);
 bool host_set_mode(std::FILE* file, unsigned mode);
 // Renames over an existing file; false with errno set.
 bool host_rename(const std::string& from, const std::string& to);
-// Removes a file; usable in a signal handler (no allocation) when `path`
-// was given to host_remember_for_signal first.
-void host_remember_for_signal(const std::string& path);
+// Files that host_remove_remembered removes, usable in a signal handler (no
+// allocation): up to HOST_REMEMBERED at once. host_remember returns the
+// slot that holds `path`, or -1 when none is free or the path does not fit.
+constexpr int HOST_REMEMBERED = 4;
+int host_remember(const std::string& path);
+void host_forget(int slot);
 void host_remove_remembered();
 void host_remove(const std::string& path);
 

@@ -2,17 +2,12 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <libdeflate.h>
 
 #include "entry_stream.h"
 #include "fail.h"
 #include "format/format.h"
 #include "host.h"
 #include "names.h"
-
-static const char META_MAGIC[] = "KAYM";
-static constexpr std::uint32_t META_VERSION = 1;
-static constexpr std::uint32_t NO_INDEX = 0xFFFFFFFFu;
 
 bool read_payload_index(const std::string& path, std::vector<IndexEntry>& index, std::string& why) {
     EntryStream stream;
@@ -36,34 +31,11 @@ bool read_payload_index(const std::string& path, std::vector<IndexEntry>& index,
     return true;
 }
 
-static void put_text(std::string& out, const std::string& utf8, const char* what) {
+// A constant as UTF-16; not UTF-8 fails naming `what`.
+static std::u16string text_units(const std::string& utf8, const char* what) {
     std::u16string units;
     if (!utf8_to_utf16(utf8, units)) fail(std::string(what) + " is not valid UTF-8");
-    put_le(out, units.size(), 4);
-    for (char16_t u : units) put_le(out, u, 2);
-}
-
-std::string block_meta(const LauncherConstants& c, const std::vector<IndexEntry>* index) {
-    std::string body;
-    put_text(body, c.target_spec, "the target specification");
-    put_text(body, c.company, "the company");
-    put_text(body, c.product, "the product");
-    put_text(body, c.version, "the version");
-    put_text(body, c.file_version, "the file version");
-    put_text(body, c.product_version, "the product version");
-    put_le(body, index != nullptr ? index->size() : NO_INDEX, 4);
-    if (index != nullptr) {
-        for (const IndexEntry& e : *index) {
-            for (char16_t u : e.name) put_le(body, u, 2);
-            put_le(body, 0, 2);
-            put_le(body, e.size, 8);
-            put_le(body, e.crc, 4);
-        }
-    }
-    std::string meta(META_MAGIC, 4);
-    put_le(meta, META_VERSION, 4);
-    put_le(meta, libdeflate_crc32(0, body.data(), body.size()), 4);
-    return meta + body;
+    return units;
 }
 
 std::string read_whole_file(const std::string& path, const std::string& what) {
@@ -99,8 +71,10 @@ BlockPayload read_block_payload(const std::string& path, const std::vector<Index
     return payload;
 }
 
-std::string launcher_block(const BlockPayload& payload, const LauncherConstants& constants) {
-    std::string block = block_meta(constants, payload.whole ? &payload.index : nullptr);
-    put_le(block, block.size(), 8);
-    return block + payload.bytes;
+std::string launcher_block(const BlockPayload& payload, const LauncherConstants& c) {
+    const std::u16string texts[KAY_TEXT_COUNT] = {
+        text_units(c.target_spec, "the target specification"), text_units(c.company, "the company"),
+        text_units(c.product, "the product"),                  text_units(c.version, "the version"),
+        text_units(c.file_version, "the file version"),        text_units(c.product_version, "the product version")};
+    return data_block_head(texts, payload.whole ? &payload.index : nullptr) + payload.bytes;
 }

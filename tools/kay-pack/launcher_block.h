@@ -1,30 +1,25 @@
 // The data block that turns a prebuilt launcher program into a launcher:
 //   [meta] [u64 LE length of meta] [payload, byte for byte]
-// (layout of the meta: src/payload/block_meta.h).
+// (layout and writer: src/format/data_block.h).
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
+#include "format/data_block.h"
+
 // The build-time constants, UTF-8.
 struct LauncherConstants {
     std::string target_spec, company, product, version, file_version, product_version;
 };
 
-struct IndexEntry {
-    std::u16string name;
-    std::uint64_t size = 0;
-    std::uint32_t crc = 0;  // as stored in the payload
-};
+using IndexEntry = kay_block_entry;
 
 // Every entry of the payload at `path`, in payload order, read through to
 // the end marker. False, with the reason in `why`, when the payload cannot
 // be read whole.
 bool read_payload_index(const std::string& path, std::vector<IndexEntry>& index, std::string& why);
-
-// The meta; `index` nullptr writes "no index".
-std::string block_meta(const LauncherConstants& constants, const std::vector<IndexEntry>* index);
 
 // A payload file read for a block: its bytes and, when it reads whole, its
 // index (a payload that does not gets none, with a warning).

@@ -5,7 +5,7 @@
 #include "pe_image.h"
 
 std::string elf_launcher(std::string program, const std::string& block, const std::string& what) {
-    if (program.compare(0, 4, "\x7f" "ELF") != 0) fail(quoted(what) + ": not an ELF program");
+    if (program.compare(0, sizeof KAY_ELF_MAGIC, reinterpret_cast<const char*>(KAY_ELF_MAGIC), sizeof KAY_ELF_MAGIC) != 0) fail(quoted(what) + ": not an ELF program");
     return program + block;
 }
 
@@ -19,7 +19,7 @@ std::string pe_launcher(std::string program, const std::string& block, const std
     std::string rsrc = resource_section(resources, rva);
     pe_add_section(image, ".rsrc", rsrc);
     pe_set_directory(image, 2, rva, static_cast<std::uint32_t>(rsrc.size()));
-    pe_add_section(image, ".kay", block);
+    pe_add_section(image, KAY_SECTION_NAME, block);
     pe_finish(image);
     return std::move(image.bytes);
 }

@@ -11,35 +11,51 @@
 #include "commands.h"
 #include "fail.h"
 
-static const char MAIN_HELP[] =
-    "usage: kay-pack COMMAND [options]\n"
-    "\n"
-    "Commands:\n"
-    "  create APPDIR --main RELPATH -o FILE   pack a directory into a payload\n"
-    "  list FILE [--json]                     list a payload's entries\n"
-    "  verify FILE                            check a payload or launcher as the launcher reads it\n"
-    "  extract FILE DIR                       unpack a payload into a directory\n"
-    "  build APPDIR --main RELPATH -o OUT     build the launcher for a directory\n"
-    "  assemble PAYLOAD -o OUT                write the launcher for a payload\n"
-    "\n"
-    "kay-pack COMMAND --help describes each command.\n";
+#include "kay_pack_config.h"
+
+// Every command, in the order the help lists them.
+struct Command {
+    const char* name;
+    const char* arguments;  // for the help
+    const char* summary;
+    int (*run)(int argc, char** argv);
+};
+static const Command COMMANDS[] = {
+    {"create", "APPDIR --main RELPATH -o FILE", "pack a directory into a payload", run_create},
+    {"list", "FILE [--json]", "list a payload's entries", run_list},
+    {"verify", "FILE", "check a payload or launcher as the launcher reads it", run_verify},
+    {"extract", "FILE DIR", "unpack a payload into a directory", run_extract},
+    {"build", "APPDIR --main RELPATH -o OUT", "build the launcher for a directory", run_build},
+    {"assemble", "PAYLOAD -o OUT", "write the launcher for a payload", run_assemble},
+};
+
+static void print_help(std::FILE* out) {
+    std::fputs("usage: kay-pack COMMAND [options]\n\nCommands:\n", out);
+    for (const Command& c : COMMANDS) {
+        std::string usage = std::string(c.name) + " " + c.arguments;
+        std::fprintf(out, "  %-38s %s\n", usage.c_str(), c.summary);
+    }
+    std::fputs("\nkay-pack COMMAND --help describes each command.\n", out);
+}
 
 static int run(int argc, char** argv) {
     if (argc < 2) {
-        std::fputs(MAIN_HELP, stderr);
+        print_help(stderr);
         return EXIT_USAGE;
     }
     const char* command = argv[1];
     if (std::strcmp(command, "--help") == 0 || std::strcmp(command, "-h") == 0 || std::strcmp(command, "help") == 0) {
-        std::fputs(MAIN_HELP, stdout);
+        print_help(stdout);
         return 0;
     }
-    if (std::strcmp(command, "create") == 0) return run_create(argc, argv);
-    if (std::strcmp(command, "list") == 0) return run_list(argc, argv);
-    if (std::strcmp(command, "verify") == 0) return run_verify(argc, argv);
-    if (std::strcmp(command, "extract") == 0) return run_extract(argc, argv);
-    if (std::strcmp(command, "build") == 0) return run_build(argc, argv);
-    if (std::strcmp(command, "assemble") == 0) return run_assemble(argc, argv);
+    if (std::strcmp(command, "--version") == 0) {
+        std::puts("kay-pack " KAY_PROJECT_VERSION);
+        return 0;
+    }
+    // Every command that writes guards its temporary files against these.
+    install_signal_cleanup();
+    for (const Command& c : COMMANDS)
+        if (std::strcmp(command, c.name) == 0) return c.run(argc, argv);
     fail_usage("unknown command " + quoted(command));
 }
 

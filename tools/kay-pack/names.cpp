@@ -1,6 +1,7 @@
 #include "names.h"
 
 #include <cstdio>
+#include <string>
 
 #include "format/format.h"
 
@@ -8,7 +9,10 @@ const char* name_problem(const std::u16string& name) {
     switch (check_entry_name(name.data(), name.size())) {
     case KAY_NAME_OK: return nullptr;
     case KAY_NAME_EMPTY: return "empty name";
-    case KAY_NAME_TOO_LONG: return "longer than 1023 UTF-16 units";
+    case KAY_NAME_TOO_LONG: {
+        static const std::string text = "longer than " + std::to_string(KAY_NAME_CAPACITY - 1) + " UTF-16 units";
+        return text.c_str();
+    }
     case KAY_NAME_ABSOLUTE: return "absolute path (leading separator)";
     case KAY_NAME_NUL: return "contains a NUL character";
     case KAY_NAME_COLON: return "contains ':' (drive letter or stream name)";

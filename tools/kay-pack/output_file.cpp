@@ -27,7 +27,7 @@ void output_open(OutputFile& file, const std::string& path) {
     if (file.file == nullptr) fail_errno("cannot create " + ::quoted(path));
     file.temp_path = temp;
     file.written = 0;
-    set_pending_temp(temp);
+    file.guard = guard_temp(temp);
 }
 
 void output_write(OutputFile& file, const void* data, std::size_t size) {
@@ -42,12 +42,14 @@ void output_commit(OutputFile& file, unsigned mode) {
     file.file = nullptr;
     if (closed != 0) fail_errno("cannot write " + ::quoted(file.path));
     if (!host_rename(file.temp_path, file.path)) fail_errno("cannot rename to " + ::quoted(file.path));
-    clear_pending_temp();
+    release_temp(file.guard);
+    file.guard = -1;
 }
 
 void output_abandon(OutputFile& file) {
     if (file.file != nullptr) std::fclose(file.file);
     file.file = nullptr;
     if (!file.temp_path.empty()) host_remove(file.temp_path);
-    clear_pending_temp();
+    release_temp(file.guard);
+    file.guard = -1;
 }

@@ -12,6 +12,7 @@ struct OutputFile {
     std::string temp_path;  // name while being written
     std::FILE* file = nullptr;
     std::uint64_t written = 0;
+    int guard = -1;  // guard_temp's, for temp_path
 };
 
 void output_open(OutputFile& file, const std::string& path);

@@ -4,8 +4,8 @@
 #include <cstring>
 
 #include "fail.h"
+#include "format/launcher_file.h"
 
-static constexpr std::uint32_t SECTION_HEADER_SIZE = 40;
 static constexpr std::uint32_t DATA_READ_ONLY = 0x40000040;  // initialized data, readable
 static constexpr int SECURITY_DIRECTORY = 4;
 static constexpr int RESOURCE_DIRECTORY = 2;
@@ -23,7 +23,7 @@ static void set(std::string& b, std::size_t at, std::uint32_t v, int bytes) {
 static std::uint64_t align(std::uint64_t v, std::uint32_t a) { return (v + a - 1) / a * a; }
 
 static std::size_t section(const PeImage& image, std::uint32_t i) {
-    return image.section_table + i * SECTION_HEADER_SIZE;
+    return image.section_table + i * PE_SECTION_HEADER_SIZE;
 }
 
 static std::uint32_t section_count(const PeImage& image) { return get(image.bytes, image.pe + 6, 2); }
@@ -42,7 +42,7 @@ PeImage pe_open(std::string bytes, const std::string& what) {
     image.optional = image.pe + 24;
     std::size_t optional_size = get(b, image.pe + 20, 2);
     image.section_table = image.optional + optional_size;
-    if (image.section_table + section_count(image) * SECTION_HEADER_SIZE > b.size() || optional_size < 2)
+    if (image.section_table + section_count(image) * PE_SECTION_HEADER_SIZE > b.size() || optional_size < 2)
         refuse(image, "truncated headers");
     std::uint32_t magic = get(b, image.optional, 2);
     if (magic != 0x10B && magic != 0x20B) refuse(image, "neither PE32 nor PE32+");
@@ -92,8 +92,8 @@ std::uint32_t pe_add_section(PeImage& image, const char* name, const std::string
         if (raw != 0) room = std::min<std::uint64_t>(room, raw);
         room = std::min<std::uint64_t>(room, get(b, section(image, i) + 12, 4));
     }
-    if (header + SECTION_HEADER_SIZE > room ||
-        b.find_first_not_of('\0', header) < header + SECTION_HEADER_SIZE)
+    if (header + PE_SECTION_HEADER_SIZE > room ||
+        b.find_first_not_of('\0', header) < header + PE_SECTION_HEADER_SIZE)
         refuse(image, "no room in the headers for another section (" + std::to_string(n) + " already)");
     std::uint32_t rva = pe_next_rva(image);
     std::uint64_t raw = align(b.size(), image.file_alignment);
@@ -101,14 +101,14 @@ std::uint32_t pe_add_section(PeImage& image, const char* name, const std::string
     std::uint64_t image_size = align(rva + std::uint64_t{data.size()}, image.section_alignment);
     if (raw + raw_size > 0xFFFFFFFFu || image_size > 0xFFFFFFFFu) refuse(image, "image too large");
 
-    std::string header_bytes(SECTION_HEADER_SIZE, '\0');
+    std::string header_bytes(PE_SECTION_HEADER_SIZE, '\0');
     std::memcpy(header_bytes.data(), name, std::min<std::size_t>(std::strlen(name), 8));
     set(header_bytes, 8, static_cast<std::uint32_t>(data.size()), 4);
     set(header_bytes, 12, rva, 4);
     set(header_bytes, 16, static_cast<std::uint32_t>(raw_size), 4);
     set(header_bytes, 20, static_cast<std::uint32_t>(raw), 4);
     set(header_bytes, 36, DATA_READ_ONLY, 4);
-    b.replace(header, SECTION_HEADER_SIZE, header_bytes);
+    b.replace(header, PE_SECTION_HEADER_SIZE, header_bytes);
     set(b, image.pe + 6, n + 1, 2);
 
     b.resize(raw, '\0');
@@ -144,31 +144,4 @@ void pe_finish(PeImage& image) {
     std::size_t field = image.optional + 64;
     set(image.bytes, field, 0, 4);
     set(image.bytes, field, pe_checksum(image.bytes), 4);
-}
-
-bool pe_find_section(const unsigned char* data, std::size_t size, const char* name, std::size_t* offset,
-                     std::size_t* length) {
-    auto get_at = [&](std::size_t at, int bytes) {
-        std::uint32_t v = 0;
-        for (int i = bytes - 1; i >= 0; i--) v = (v << 8) | data[at + i];
-        return v;
-    };
-    if (size < 0x40 || data[0] != 'M' || data[1] != 'Z') return false;
-    std::size_t pe = get_at(0x3C, 4);
-    if (pe > size - 24 || std::memcmp(data + pe, "PE\0\0", 4) != 0) return false;
-    std::size_t table = pe + 24 + get_at(pe + 20, 2);
-    std::uint32_t count = get_at(pe + 6, 2);
-    if (table + std::uint64_t{count} * SECTION_HEADER_SIZE > size) return false;
-    char wanted[8] = {};
-    std::memcpy(wanted, name, std::min<std::size_t>(std::strlen(name), 8));
-    for (std::uint32_t i = 0; i < count; i++) {
-        std::size_t s = table + i * SECTION_HEADER_SIZE;
-        if (std::memcmp(data + s, wanted, 8) != 0) continue;
-        std::uint64_t raw = get_at(s + 20, 4), raw_size = get_at(s + 16, 4), virtual_size = get_at(s + 8, 4);
-        if (raw + raw_size > size || virtual_size > raw_size) return false;
-        *offset = static_cast<std::size_t>(raw);
-        *length = static_cast<std::size_t>(virtual_size);
-        return true;
-    }
-    return false;
 }

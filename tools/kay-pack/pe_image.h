@@ -36,9 +36,3 @@ void pe_finish(PeImage& image);
 
 // The PE checksum of `bytes`, whose checksum field holds zero.
 std::uint32_t pe_checksum(const std::string& bytes);
-
-// The content of the section named `name` (at most 8 characters) of the PE
-// image at [data, data + size): its raw bytes cut to its virtual size.
-// False when there is no such section or it lies outside the file.
-bool pe_find_section(const unsigned char* data, std::size_t size, const char* name, std::size_t* offset,
-                     std::size_t* length);

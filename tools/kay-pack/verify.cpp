@@ -1,19 +1,17 @@
 // kay-pack verify: decodes a whole payload, alone or inside a launcher, and
 // checks what the launcher relies on.
 #include <cstdio>
-#include <cstring>
-#include <libdeflate.h>
 #include <set>
 
 #include "args.h"
 #include "commands.h"
 #include "entry_stream.h"
 #include "fail.h"
+#include "format/data_block.h"
 #include "format/format.h"
+#include "format/launcher_file.h"
 #include "launcher_block.h"
 #include "names.h"
-#include "payload/block_meta.h"
-#include "pe_image.h"
 #include "progress.h"
 
 static const char VERIFY_HELP[] =
@@ -21,7 +19,7 @@ static const char VERIFY_HELP[] =
     "\n"
     "Decodes the payload FILE and checks: the \"KAY\" magic; exactly one\n"
     "Zstandard frame, without dictionary, whose window is at most 2^27 bytes;\n"
-    "every entry complete, with an acceptable name (not empty, at most 1023\n"
+    "every entry complete, with an acceptable name (not empty, at most %u\n"
     "UTF-16 units, relative, no ':', no '.' or '..' component, no NUL, valid\n"
     "UTF-16), not named twice, and whose crc matches its content (a CRC-32 of 0\n"
     "stored as 1); at least one entry; the end marker with nothing after it; the\n"
@@ -36,35 +34,29 @@ static const char VERIFY_HELP[] =
     "\n"
     "Exit codes: 0 good, 1 problems found (each reported on stderr), 2 bad command line.\n";
 
-// Why the data block at the end of [data, data + size) is not what a
-// launcher accepts, or "" when it is.
-static std::string block_problem(const unsigned char* data, std::size_t size) {
-    kay_block block;
-    if (parse_block(data, size, &block)) return "";
-    if (size < 16) return "no data block (too short)";
-    std::uint64_t before = get_le(data + size - 8, 8);
-    if (before > size - 16) return "no data block (the payload's trailing length points outside the file)";
-    std::size_t payload_size = static_cast<std::size_t>(before) + 8;
-    std::uint64_t meta_size = get_le(data + size - payload_size - 8, 8);
-    if (meta_size < 12 || meta_size > size - payload_size - 8) return "no data block (bad length of the constants)";
-    const unsigned char* meta = data + size - payload_size - 8 - meta_size;
-    if (std::memcmp(meta, KAY_META_MAGIC, 4) != 0) return "no data block (no \"KAYM\" before the payload)";
-    if (get_le(meta + 4, 4) != KAY_META_VERSION) return "data block of an unknown version";
-    std::uint32_t stored = static_cast<std::uint32_t>(get_le(meta + 8, 4));
-    std::uint32_t crc = libdeflate_crc32(0, meta + 12, static_cast<std::size_t>(meta_size - 12));
+// Why read_data_block refused a block, as verify explains it.
+static std::string block_problem(kay_block_reason reason, const kay_block& block) {
     char text[128];
-    if (stored != crc) {
+    switch (reason) {
+    case KAY_BLOCK_OK: return "";
+    case KAY_BLOCK_TOO_SHORT: return "no data block (too short)";
+    case KAY_BLOCK_PAYLOAD_LENGTH: return "no data block (the payload's trailing length points outside the file)";
+    case KAY_BLOCK_META_LENGTH: return "no data block (bad length of the constants)";
+    case KAY_BLOCK_MAGIC: return "no data block (no \"KAYM\" before the payload)";
+    case KAY_BLOCK_VERSION: return "data block of an unknown version";
+    case KAY_BLOCK_CRC:
         std::snprintf(text, sizeof text, "constants and index damaged (CRC-32 stored %08x, content gives %08x)",
-                      stored, crc);
+                      block.stored_crc, block.content_crc);
         return text;
+    case KAY_BLOCK_LAYOUT: break;
     }
     return "constants and index do not parse";
 }
 
 int run_verify(int argc, char** argv) {
-    ParsedArgs args = parse_args(argc, argv, 2, {{"--quiet", "-q", false}});
+    ParsedArgs args = parse_args(argc, argv, 2, {QUIET_OPTION});
     if (args.help) {
-        std::fputs(VERIFY_HELP, stdout);
+        std::printf(VERIFY_HELP, static_cast<unsigned>(KAY_NAME_CAPACITY - 1));
         return 0;
     }
     expect_positionals(args, {"FILE"});
@@ -78,21 +70,15 @@ int run_verify(int argc, char** argv) {
     const unsigned char* data = stream.map.data;
     std::size_t size = stream.map.size;
     // A launcher: the payload comes from its data block.
-    bool elf = size >= 4 && std::memcmp(data, "\x7f" "ELF", 4) == 0;
-    bool pe = size >= 2 && data[0] == 'M' && data[1] == 'Z';
-    const char* kind = elf ? "Linux launcher" : pe ? "Windows launcher" : nullptr;
+    kay_launcher_kind launcher = launcher_kind(data, size);
+    const char* kind = launcher == KAY_LINUX_LAUNCHER ? "Linux launcher"
+                       : launcher == KAY_WINDOWS_LAUNCHER ? "Windows launcher" : nullptr;
     kay_block block{};
     if (kind != nullptr) {
-        if (pe) {
-            std::size_t offset = 0, length = 0;
-            if (!pe_find_section(data, size, ".kay", &offset, &length))
-                fail(::quoted(path) + ": " + kind + " without a .kay section (no data block)");
-            data += offset;
-            size = length;
-        }
-        std::string why = block_problem(data, size);
-        if (!why.empty()) fail(::quoted(path) + ": " + kind + ": " + why);
-        parse_block(data, size, &block);
+        if (!launcher_block_bytes(launcher, &data, &size))
+            fail(::quoted(path) + ": " + kind + " without a " + KAY_SECTION_NAME + " section (no data block)");
+        kay_block_reason reason = read_data_block(data, size, &block);
+        if (reason != KAY_BLOCK_OK) fail(::quoted(path) + ": " + kind + ": " + block_problem(reason, block));
         data = block.payload;
         size = block.payload_size;
     }
@@ -139,8 +125,7 @@ int run_verify(int argc, char** argv) {
         std::size_t i = 0;
         for (; next_index_entry(block, &cursor, &e); i++) {
             std::u16string name;
-            for (std::uint32_t k = 0; k < e.name_units; k++)
-                name.push_back(static_cast<char16_t>(e.name[2 * k] | (e.name[2 * k + 1] << 8)));
+            for (std::uint32_t k = 0; k < e.name_units; k++) name.push_back(unit_at(e.name, k));
             if (i >= entries.size() || entries[i].name != name || entries[i].size != e.size || entries[i].crc != e.crc) {
                 report(::quoted(path) + ": index entry " + std::to_string(i + 1) + " " + ::quoted(display_name(name)) +
                        ": does not match the payload");

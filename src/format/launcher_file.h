@@ -1,0 +1,24 @@
+// A launcher file as kay-pack verify reads it, untrusted: its kind by the
+// first bytes, and the bytes that end with its data block.
+#pragma once
+
+#include <cstddef>
+
+enum kay_launcher_kind { KAY_NOT_A_LAUNCHER, KAY_LINUX_LAUNCHER, KAY_WINDOWS_LAUNCHER };
+
+// An ELF program is a Linux launcher, one starting "MZ" a Windows one.
+kay_launcher_kind launcher_kind(const unsigned char* data, std::size_t size);
+
+// The bytes of the launcher [data, data + size) that end with its data
+// block (the whole file on Linux, the data block's section on Windows).
+// False when a Windows launcher has no such section.
+bool launcher_block_bytes(kay_launcher_kind kind, const unsigned char** data, std::size_t* size);
+
+// The size of one PE section header.
+constexpr std::size_t PE_SECTION_HEADER_SIZE = 40;
+
+// The content of the section named `name` (at most 8 characters) of the PE
+// image at [data, data + size): its raw bytes cut to its virtual size.
+// False when there is no such section or it lies outside the file.
+bool pe_find_section(const unsigned char* data, std::size_t size, const char* name, std::size_t* offset,
+                     std::size_t* length);
