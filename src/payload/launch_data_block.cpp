@@ -5,7 +5,7 @@
 #include "common/report.h"
 #include "payload/block_meta.h"
 #include "format/launch_data.h"
-#include "platform/data_block.h"
+#include "platform/platform.h"
 
 kay_launch_data g_launch;
 
@@ -64,7 +64,7 @@ void load_launch_data(void) {
     const unsigned char* data = nullptr;
     std::size_t size = 0;
     kay_block block;
-    if (!kay_locate_data_block(&data, &size) || !parse_block(data, size, &block)) fatal_error(MSG_NO_HEADER);
+    if (!kay_sys.locate_data_block(&data, &size) || !parse_block(data, size, &block)) fatal_error(MSG_NO_HEADER);
     const kchar** fields[KAY_TEXT_COUNT] = {&g_launch.target_spec, &g_launch.company,      &g_launch.product,
                                             &g_launch.version,     &g_launch.file_version, &g_launch.product_version};
     for (int i = 0; i < KAY_TEXT_COUNT; i++) *fields[i] = native_text(block.texts[i]);

@@ -11,6 +11,7 @@
 #include "format/format.h"
 #include "payload/reader.h"
 #include "platform/paths.h"
+#include "platform/safe_files.h"
 
 kchar g_entry_path[KAY_PATH_CAPACITY];
 kchar g_first_entry_path[KAY_PATH_CAPACITY];
@@ -87,7 +88,7 @@ bool ensure_directory(const kchar* path) {
     }
     if (kay_strlen(path) == 2 && path[1] == ':') return true;
     static kchar long_form[KAY_SYSTEM_PATH_CAPACITY];
-    if (kay_sys.create_directory(kay_system_path(path, long_form)) == KAY_MKDIR_FAILED) return false;
+    if (kay_sys.create_directory(kay_system_path(path, long_form), KAY_MODE_FOLDER) == KAY_MKDIR_FAILED) return false;
     if (g_known_count < KNOWN_DIRECTORY_SLOTS) {
         kchar* copy = duplicate(path);
         if (copy != nullptr) g_known_directories[g_known_count++] = copy;
@@ -197,7 +198,7 @@ void unpack_entry(const kchar* target_dir, const char16_t* name) {
 
     ensure_parent_directory(g_entry_path);
     static kchar long_form[KAY_SYSTEM_PATH_CAPACITY];
-    kay_file file = kay_sys.open_write(kay_system_path(g_entry_path, long_form));
+    kay_file file = kay_open_write(kay_system_path(g_entry_path, long_form));
     if (!file.valid()) {
         std::fprintf(stderr, "Error, failed to open '" KAY_PRI_S "' for writing.\n", g_entry_path);
         kay_exit(2);

@@ -24,6 +24,7 @@
 #include "payload/unpack.h"
 #include "payload_builder.h"
 #include "platform/platform.h"
+#include "platform/safe_files.h"
 
 namespace {
 
@@ -72,13 +73,13 @@ void start_reader(const std::string& stream) {
 // passes them on to the real system.
 std::vector<std::string> g_calls;
 std::string g_home;
-kay_file record_open_write(const kchar* path) {
+kay_file record_open_file(const kchar* path, unsigned flags) {
     g_calls.push_back(std::string("open ") + path);
-    return kay_sys_default.open_write(path);
+    return kay_sys_default.open_file(path, flags);
 }
-kay_mkdir_result record_create_directory(const kchar* path) {
+kay_mkdir_result record_create_directory(const kchar* path, std::uint32_t mode) {
     g_calls.push_back(std::string("mkdir ") + path);
-    return kay_sys_default.create_directory(path);
+    return kay_sys_default.create_directory(path, mode);
 }
 void fake_home(kchar* out) {
     g_calls.push_back("home");
@@ -90,13 +91,13 @@ protected:
     void SetUp() override {
         g_calls.clear();
         g_home = d / "home";
-        kay_sys.open_write = record_open_write;
+        kay_sys.open_file = record_open_file;
         kay_sys.create_directory = record_create_directory;
         unpack_begin(fake_home);
     }
     void TearDown() override {
         teardown();
-        kay_sys = kay_sys_default;
+        kay_sys_restore_all();
     }
     Dir d;
 };
@@ -136,7 +137,7 @@ TEST(FileCrc, SizeThatCannotBeTakenGivesZero) {
     put(d / "f", "content");
     kay_sys.file_size = [](kay_file) { return KAY_NO_SIZE; };
     std::uint32_t crc = file_crc((d / "f").c_str(), 7);
-    kay_sys = kay_sys_default;
+    kay_sys_restore_all();
     EXPECT_EQ(crc, 0u);
 }
 
@@ -286,7 +287,7 @@ TEST_F(Unpack, EntryNamesOutsideTheTargetAreRefusedAsCorrupt) {
 // the long form, after what Windows does to a short path; others unchanged.
 TEST_F(Unpack, LongWindowsPathsReachTheCallsInTheLongForm) {
     kay_sys.open_read = [](const kchar* p) { return g_calls.push_back(p), kay_file{}; };
-    kay_sys.create_directory = [](const kchar* p) { return g_calls.push_back(p), KAY_MKDIR_CREATED; };
+    kay_sys.create_directory = [](const kchar* p, std::uint32_t) { return g_calls.push_back(p), KAY_MKDIR_CREATED; };
     const std::string x(250, 'x'), l = "\\\\?\\", c = "C:\\" + x;
     const std::pair<std::string, std::string> rows[] = {
         {c + "\\a..\\b/c. .", l + c + "\\a.\\b\\c"}, {"z:/" + x + "\\fff/gg\\", l + "z:\\" + x + "\\fff\\gg\\"},
@@ -330,7 +331,7 @@ void write_past_the_limit(const std::string& path) {
     signal(SIGXFSZ, SIG_IGN);
     struct rlimit limit = {10000, 10000};
     setrlimit(RLIMIT_FSIZE, &limit);
-    kay_file f = kay_sys_default.open_write(path.c_str());
+    kay_file f = kay_open_write(path.c_str());
     std::string data(32768, 'w');
     bool ok = !f.valid() || kay_sys_default.write_file(f, data.data(), static_cast<std::uint32_t>(data.size()));
     std::uint32_t error = kay_sys_default.last_error();
