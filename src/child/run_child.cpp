@@ -1,5 +1,6 @@
 #include "child/run_child.h"
 
+#include "child/child_command.h"
 #include "child/child_handle.h"
 #include "child/command_line.h"
 #include "child/handover.h"
@@ -22,17 +23,11 @@ std::uint32_t run_child(const kchar* program, const kchar* argv0) {
         system_error(MSG_LAUNCH, kay_sys.last_error(), kay_sys.error_text);
         kay_exit(2);
     }
-    g_command_line[0] = 0;
     std::uint32_t n = kay_sys.module_path(g_own_path, KAY_PATH_CAPACITY);
     if (n == 0 || n >= KAY_PATH_CAPACITY) kay_abort();
     g_own_path[n] = 0;
     args[0] = g_own_path;
-#if KAY_WINDOWS
-    for (int i = 0; i < count; i++) {
-        append_argument(args[i]);
-        if (i + 1 < count) buf_append_char(g_command_line, KAY_COMMAND_LINE_CAPACITY, ' ');
-    }
-#endif
+    build_child_command_line(args, count);
 
     kay_process process{};
     static kchar long_form[KAY_SYSTEM_PATH_CAPACITY];

@@ -2,9 +2,9 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <cwctype>
 
 #include "common/bounded.h"
+#include "common/native_text.h"
 #include "common/report.h"
 #include "format/format.h"
 #include "format/launch_data.h"
@@ -122,11 +122,7 @@ static bool append_token(kchar* out, std::uint32_t capacity, int which) {
         kchar* value = get_env_value("KOLVEX_ONEFILE_PARENT");
         if (value != nullptr) {
             for (kchar* p = value; *p != 0; p++) {
-#if KAY_WINDOWS
-                if (!std::iswdigit(static_cast<wint_t>(*p))) kay_abort();
-#else
-                if (*p < '0' || *p > '9') kay_abort();
-#endif
+                if (!kay_is_digit(*p)) kay_abort();
             }
             append_value(out, capacity, value);
             std::free(value);

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "common/bounded.h"
+#include "common/native_text.h"
 #include "common/report.h"
 #include "format/format.h"
 #include "payload/reader.h"
@@ -132,22 +133,16 @@ void ensure_parent_directory(const kchar* path) {
     }
 }
 
-// Units of `name` in native form: as they are on Windows; elsewhere as
-// UTF-8. Valid UTF-16 only (check_entry_name).
+// Units of `name` in native form. Valid UTF-16 only (check_entry_name),
+// so on Windows the name's own units.
 static std::uint32_t native_length(const char16_t* name, std::size_t length) {
-#if KAY_WINDOWS
-    (void)name;
-    return static_cast<std::uint32_t>(length);
-#else
     std::uint32_t n = 0;
-    char bytes[4];
     for (std::size_t i = 0; i < length;) {
         std::uint32_t c;
         utf16_next(name, length, &i, &c);
-        n += utf8_encode(c, bytes);
+        n += kay_native_units(c);
     }
     return n;
-#endif
 }
 
 bool entry_path(kchar* out, const kchar* target_dir, const char16_t* name, std::size_t length) {
@@ -155,19 +150,15 @@ bool entry_path(kchar* out, const kchar* target_dir, const char16_t* name, std::
     if (len + 1 + native_length(name, length) >= KAY_PATH_CAPACITY) return false;
     buf_copy(out, KAY_PATH_CAPACITY, target_dir);
     buf_put(out, KAY_PATH_CAPACITY, &len, KAY_SEP);
-#if KAY_WINDOWS
-    for (std::size_t i = 0; i < length; i++) buf_put(out, KAY_PATH_CAPACITY, &len, static_cast<kchar>(name[i]));
-#else
-    // UTF-8, each backslash turned into '/'.
+    // Each backslash turned into the system's separator; the room was
+    // checked above.
+    kchar* end = out + len;
     for (std::size_t i = 0; i < length;) {
         std::uint32_t c;
         utf16_next(name, length, &i, &c);
-        char bytes[4];
-        unsigned n = utf8_encode(c == '\\' ? '/' : c, bytes);
-        for (unsigned k = 0; k < n; k++) buf_put(out, KAY_PATH_CAPACITY, &len, bytes[k]);
+        kay_put_native(end, c == '\\' ? KAY_SEP : c);
     }
-#endif
-    out[len] = 0;
+    *end = 0;
     return true;
 }
 
