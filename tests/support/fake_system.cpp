@@ -68,7 +68,7 @@ bool stat_file(kay_file file, kay_file_status* st) { return stat_node(node(g_ope
 
 kay_mkdir_result create_directory(const kchar* path, std::uint32_t mode) {
     if (node(path) != nullptr) return fail(EEXIST, KAY_MKDIR_EXISTS);
-    g_fake->files[path] = {KAY_NODE_FOLDER, g_fake->user, mode, "", ""};
+    g_fake->files[path] = {KAY_NODE_FOLDER, g_fake->user, mode & ~022u, "", ""};  // umask 022
     return KAY_MKDIR_CREATED;
 }
 
