@@ -75,39 +75,23 @@ enum End {
 // order of the calls is the launcher's business). Calls not listed are made
 // only on other failures, or for tokens this target does not use.
 const std::map<std::string, std::vector<End>> ENDS = {
-    {"set_env", {COMPLETES}},  // the launcher's directory is left empty, unexamined
-    {"module_path", {TARGET_UNEXPANDED, COMPLETES, ABORTS}},
-    {"user_folder", {HOME_UNEXPANDED}},
-    {"full_path", {ABORTS}},
-    {"open_read", {COMPLETES}},
-    {"file_size", {COMPLETES}},
-    {"read_file", {COMPLETES}},
-    // The lock's folder (or, when the lock cannot be had, go on unlocked),
-    // then the files written.
-    {"open_file", {COMPLETES, WRITE_REFUSED}},
-    {"stat_file", {COMPLETES, WRITE_REFUSED}},
-    {"create_directory", {COMPLETES, WRITE_REFUSED}},  // a failed folder is retried
-    // The target walk stops: the calls that follow do what they would;
-    // what stands in the way of a file cannot be looked at.
-    {"stat_path", {COMPLETES, WRITE_REFUSED}},
-    {"read_link", {COMPLETES}},
-    // The symlink in the way of a file cannot go.
-    {"remove_file", {WRITE_REFUSED}},
-    {"truncate_file", {WRITE_REFUSED}},
-    {"write_file", {WRITE_FAILED}},
-    {"register_console_handler", {NO_HANDLER}},
-    {"command_line_args", {LAUNCH_FAILED}},
-    {"start_process", {LAUNCH_FAILED}},
-    {"wait_process", {NO_EXIT_CODE}},
-    {"exit_code", {NO_EXIT_CODE}},
-    {"start_thread", {COMPLETES}},  // the work is done on one thread
-    {"semaphore_create", {COMPLETES}},
-    {"locate_data_block", {NO_HEADER}},
-    {"fold_case", {COMPLETES}},
-    {"open_lock", {COMPLETES}},
-    {"stat_lock", {COMPLETES}},
-    {"wait_lock", {COMPLETES}},
+    // Unnoticed or a file counted as missing: the launcher's directory left
+    // empty, the lock not had, the work done on one thread, the target walk
+    // stopped (the calls that follow do what they would).
+    {"set_env", {COMPLETES}}, {"open_read", {COMPLETES}}, {"file_size", {COMPLETES}}, {"read_file", {COMPLETES}},
+    {"start_thread", {COMPLETES}}, {"semaphore_create", {COMPLETES}}, {"fold_case", {COMPLETES}},
+    {"open_lock", {COMPLETES}}, {"stat_lock", {COMPLETES}}, {"wait_lock", {COMPLETES}}, {"read_link", {COMPLETES}},
+    // The lock's folder, or a file to write (a failed folder is retried;
+    // what stands in the way of a file cannot be looked at or removed).
+    {"open_file", {COMPLETES, WRITE_REFUSED}}, {"stat_file", {COMPLETES, WRITE_REFUSED}},
+    {"create_directory", {COMPLETES, WRITE_REFUSED}}, {"stat_path", {COMPLETES, WRITE_REFUSED}},
+    {"remove_file", {WRITE_REFUSED}}, {"truncate_file", {WRITE_REFUSED}}, {"write_file", {WRITE_FAILED}},
+    {"command_line_args", {LAUNCH_FAILED}}, {"start_process", {LAUNCH_FAILED}},
+    {"wait_process", {NO_EXIT_CODE}}, {"exit_code", {NO_EXIT_CODE}}, {"register_console_handler", {NO_HANDLER}},
+    {"locate_data_block", {NO_HEADER}}, {"module_path", {TARGET_UNEXPANDED, COMPLETES, ABORTS}},
+    {"user_folder", {HOME_UNEXPANDED}}, {"full_path", {ABORTS}},
 };
+
 
 // Windows: no target walk, no symlinks told apart, files made anew.
 bool unused_on(const Platform& p, const std::string& k) {
