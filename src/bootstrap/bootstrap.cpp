@@ -13,6 +13,7 @@
 #include "pathspec/expand.h"
 #include "payload/unpack.h"
 #include "payload/warm.h"
+#include "platform/safe_files.h"
 
 static kay_launch_context g_run;
 static kchar g_target_dir[KAY_PATH_CAPACITY];
@@ -36,16 +37,16 @@ static const char* unsafe_reason(kay_target_verdict verdict) {
 // below it is opened), then takes the lock, saying so once when it has to
 // wait for it. An invalid lock when it cannot be had.
 static kay_lock refuse_unsafe_target_then_lock() {
-    kay_target_verdict verdict = kay_sys.check_target(g_target_dir, g_unsafe_path, KAY_PATH_CAPACITY);
+    kay_target_verdict verdict = kay_check_target(g_target_dir, g_unsafe_path, KAY_PATH_CAPACITY);
     if (verdict != KAY_TARGET_SAFE) {
         std::fprintf(stderr, MSG_UNSAFE_TARGET KAY_PRI_S "' (%s).\n", g_unsafe_path, unsafe_reason(verdict));
         kay_exit(2);
     }
     kay_lock lock{};
-    if (kay_sys.lock_target(g_target_dir, LOCK_NOTICE_MS, &lock) == KAY_WAIT_TIMEOUT) {
+    if (kay_lock_target(g_target_dir, LOCK_NOTICE_MS, &lock) == KAY_WAIT_TIMEOUT) {
         std::fprintf(stderr, MSG_WAITING KAY_PRI_S "'.\n", g_target_dir);
         std::fflush(stderr);
-        kay_sys.lock_target(g_target_dir, KAY_WAIT_INFINITE, &lock);
+        kay_lock_target(g_target_dir, KAY_WAIT_INFINITE, &lock);
     }
     return lock;
 }
@@ -98,7 +99,7 @@ std::uint32_t kay_main(int argc, kchar** argv) {
         kay_unpack::unpack_all(data.payload + sizeof KAY_MAGIC, data.payload_size - sizeof KAY_MAGIC, g_target_dir,
                                g_home_folder, lock_before_first_entry, g_first_entry_path);
     }
-    if (g_lock.valid()) kay_sys.unlock_target(g_lock);
+    if (g_lock.valid()) kay_sys.close_lock(g_lock);
 
     return run_child(g_run.own_path, g_first_entry_path, argv[0]);
 }

@@ -1,5 +1,6 @@
 #include "child/run_child.h"
 
+#include "child/child_command.h"
 #include "child/child_handle.h"
 #include "child/command_line.h"
 #include "child/handover.h"
@@ -28,12 +29,7 @@ std::uint32_t run_child(const kay_own_path& own_path, const kchar* program, cons
     if (own_path.length == 0 || own_path.length >= KAY_PATH_CAPACITY) kay_abort();
     buf_copy(g_own_path, KAY_PATH_CAPACITY, own_path.text);
     args[0] = g_own_path;
-#if KAY_WINDOWS
-    for (int i = 0; i < count; i++) {
-        append_argument(args[i]);
-        if (i + 1 < count) buf_append_char(g_command_line, KAY_COMMAND_LINE_CAPACITY, ' ');
-    }
-#endif
+    build_child_command_line(args, count);
 
     kay_process process{};
     static kchar long_form[KAY_SYSTEM_PATH_CAPACITY];

@@ -1,8 +1,8 @@
 #include "common/bounded.h"
 
-#include <cstdlib>
 #include <type_traits>
 
+#include "common/native_text.h"
 #include "common/report.h"
 
 std::uint32_t kay_strlen(const kchar* s) {
@@ -52,15 +52,6 @@ void widen(kchar* dst, std::uint32_t capacity, const char* narrow) {
     if (capacity == 0) kay_abort();
     dst[0] = 0;
     for (; *narrow != 0; narrow++) {
-#if KAY_WINDOWS
-        char one[2] = {*narrow, 0};
-        wchar_t wide[2] = {0, 0};
-        if (std::mbstowcs(wide, one, 2) != 1) kay_abort();
-        buf_append_char(dst, capacity, wide[0]);
-#else
-        // Native text is narrow already; only ASCII names and digits pass.
-        if (static_cast<unsigned char>(*narrow) >= 0x80) kay_abort();
-        buf_append_char(dst, capacity, *narrow);
-#endif
+        buf_append_char(dst, capacity, kay_widen_char(*narrow));
     }
 }

@@ -2,10 +2,9 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
-#include <cwctype>
 
 #include "common/bounded.h"
+#include "common/native_text.h"
 #include "common/report.h"
 #include "format/format.h"
 #include "format/handover_names.h"
@@ -111,11 +110,7 @@ static bool append_token(const kay_launch_context& run, kchar* out, std::uint32_
         kchar* value = get_env_value(KAY_VAR_PARENT);
         if (value != nullptr) {
             for (kchar* p = value; *p != 0; p++) {
-#if KAY_WINDOWS
-                if (!std::iswdigit(static_cast<wint_t>(*p))) kay_abort();
-#else
-                if (*p < '0' || *p > '9') kay_abort();
-#endif
+                if (!kay_is_digit(*p)) kay_abort();
             }
             append_value(out, capacity, value);
             std::free(value);

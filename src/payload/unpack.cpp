@@ -7,11 +7,13 @@
 #include <cstring>
 
 #include "common/bounded.h"
+#include "common/native_text.h"
 #include "common/report.h"
 #include "format/data_block.h"
 #include "format/format.h"
 #include "payload/reader.h"
 #include "platform/paths.h"
+#include "platform/safe_files.h"
 
 using namespace kay_reader;
 
@@ -86,7 +88,7 @@ bool ensure_directory(const kchar* path) {
     }
     if (kay_strlen(path) == 2 && path[1] == ':') return true;
     static kchar long_form[KAY_SYSTEM_PATH_CAPACITY];
-    if (kay_sys.create_directory(kay_system_path(path, long_form)) == KAY_MKDIR_FAILED) return false;
+    if (kay_sys.create_directory(kay_system_path(path, long_form), KAY_MODE_FOLDER) == KAY_MKDIR_FAILED) return false;
     if (g_known_count < KNOWN_DIRECTORY_SLOTS) {
         kchar* copy = duplicate(path);
         if (copy != nullptr) g_known_directories[g_known_count++] = copy;
@@ -130,22 +132,16 @@ void ensure_parent_directory(const kchar* path) {
     }
 }
 
-// Units of `name` in native form: as they are on Windows; elsewhere as
-// UTF-8. Valid UTF-16 only (check_entry_name).
+// Units of `name` in native form. Valid UTF-16 only (check_entry_name),
+// so on Windows the name's own units.
 static std::uint32_t native_length(const char16_t* name, std::size_t length) {
-#if KAY_WINDOWS
-    (void)name;
-    return static_cast<std::uint32_t>(length);
-#else
     std::uint32_t n = 0;
-    char bytes[4];
     for (std::size_t i = 0; i < length;) {
         std::uint32_t c;
         utf16_next(name, length, &i, &c);
-        n += utf8_encode(c, bytes);
+        n += kay_native_units(c);
     }
     return n;
-#endif
 }
 
 bool entry_path(kchar* out, const kchar* target_dir, const char16_t* name, std::size_t length) {
@@ -153,19 +149,15 @@ bool entry_path(kchar* out, const kchar* target_dir, const char16_t* name, std::
     if (len + 1 + native_length(name, length) >= KAY_PATH_CAPACITY) return false;
     buf_copy(out, KAY_PATH_CAPACITY, target_dir);
     buf_put(out, KAY_PATH_CAPACITY, &len, KAY_SEP);
-#if KAY_WINDOWS
-    for (std::size_t i = 0; i < length; i++) buf_put(out, KAY_PATH_CAPACITY, &len, static_cast<kchar>(name[i]));
-#else
-    // UTF-8, each backslash turned into '/'.
+    // Each backslash turned into the system's separator; the room was
+    // checked above.
+    kchar* end = out + len;
     for (std::size_t i = 0; i < length;) {
         std::uint32_t c;
         utf16_next(name, length, &i, &c);
-        char bytes[4];
-        unsigned n = utf8_encode(c == '\\' ? '/' : c, bytes);
-        for (unsigned k = 0; k < n; k++) buf_put(out, KAY_PATH_CAPACITY, &len, bytes[k]);
+        kay_put_native(end, c == '\\' ? KAY_SEP : c);
     }
-#endif
-    out[len] = 0;
+    *end = 0;
     return true;
 }
 
@@ -195,7 +187,7 @@ void unpack_entry(const kchar* target_dir, const char16_t* name, kchar* path) {
 
     ensure_parent_directory(path);
     static kchar long_form[KAY_SYSTEM_PATH_CAPACITY];
-    kay_file file = kay_sys.open_write(kay_system_path(path, long_form));
+    kay_file file = kay_open_write(kay_system_path(path, long_form));
     if (!file.valid()) {
         std::fprintf(stderr, "Error, failed to open '" KAY_PRI_S "' for writing.\n", path);
         kay_exit(2);

@@ -15,7 +15,6 @@
 #endif
 
 #include <atomic>
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -33,15 +32,6 @@ enum call_index {
     CALL_COUNT
 };
 
-// The errors of syscalls.def as the system numbers them.
-#if KAY_WINDOWS
-constexpr std::uint32_t KAY_ERROR_DENIED = 5;  // ERROR_ACCESS_DENIED
-constexpr std::uint32_t KAY_ERROR_FULL = 112;  // ERROR_DISK_FULL
-#else
-constexpr std::uint32_t KAY_ERROR_DENIED = EACCES;
-constexpr std::uint32_t KAY_ERROR_FULL = ENOSPC;
-#endif
-
 // Worker threads make calls too, hence the atomic counts.
 int g_call = -1;
 long g_nth;
@@ -54,7 +44,7 @@ const char* g_report;
 
 // True when this call of `k` is to fail; sets the error code then.
 bool fail_now(int k, std::uint32_t error) {
-    if (k == I_lock_target && g_no_lock) return true;
+    if (k == I_open_lock && g_no_lock) return true;
     if (++g_calls[k] != g_nth || k != g_call) return false;
     g_injected = true;
     kay_sys_default.set_last_error(error);

@@ -33,13 +33,27 @@ enum kay_mkdir_result { KAY_MKDIR_CREATED, KAY_MKDIR_EXISTS, KAY_MKDIR_FAILED };
 
 enum kay_wait_result { KAY_WAIT_DONE, KAY_WAIT_TIMEOUT, KAY_WAIT_FAILED };
 
-// Why a target directory is refused, or KAY_TARGET_SAFE.
-enum kay_target_verdict {
-    KAY_TARGET_SAFE,
-    KAY_TARGET_FOREIGN,      // a folder or symlink owned by another user (not root)
-    KAY_TARGET_NOT_STICKY,   // a folder every user may write to, without the sticky bit
-    KAY_TARGET_NOT_ROOTS,    // a folder every user may write to, not owned by root
-    KAY_TARGET_SHARED,       // the target folder itself is writable by every user
+// What stat_path and stat_file tell of a file: its kind, owner, size and
+// permission bits (POSIX numbering; 0 on Windows).
+enum kay_node_kind { KAY_NODE_FILE, KAY_NODE_FOLDER, KAY_NODE_LINK, KAY_NODE_OTHER };
+struct kay_file_status {
+    kay_node_kind kind;
+    std::uint32_t owner;
+    std::uint32_t mode;
+    std::uint64_t size;
+};
+constexpr std::uint32_t KAY_MODE_OTHERS_WRITE = 02;
+constexpr std::uint32_t KAY_MODE_GROUP_OTHERS = 077;
+constexpr std::uint32_t KAY_MODE_STICKY = 01000;
+// Modes of new folders (the umask applied).
+constexpr std::uint32_t KAY_MODE_FOLDER = 0777;
+constexpr std::uint32_t KAY_MODE_PRIVATE_FOLDER = 0700;
+
+// open_file flags.
+enum : unsigned {
+    KAY_OPEN_WRITE = 1,   // for writing
+    KAY_OPEN_CREATE = 2,  // made when missing
+    KAY_OPEN_FOLDER = 4,  // a folder, to look at
 };
 
 // file_size when the size cannot be taken; read_file when a read fails.
@@ -77,13 +91,25 @@ typedef void (*kay_thread_main)(void* arg);
 //   size needed when it does not fit, or 0 on failure. POSIX: the current
 //   directory joined and folded by text (kay_resolve_path in paths.h).
 // system_time: 100-nanosecond intervals since 1601-01-01 UTC.
-// open_read, open_write: an invalid handle on failure. open_write creates or
-//   truncates a file for writing; other handles may only write.
-//   POSIX: neither follows a symlink at `path` nor blocks. open_read opens
-//   only a regular file owned by the user or by root (anything else is "no
-//   usable file"). open_write replaces whatever else is at `path` (a
-//   symlink, FIFO, device, or a file of another user) by a new regular
-//   file, and never writes through it.
+// open_read: an invalid handle on failure. POSIX: does not follow a
+//   symlink at `path` nor block, and opens only a regular file owned by the
+//   user or by root (anything else is "no usable file").
+// open_file: opens `path` as `flags` say (KAY_OPEN_*); an invalid handle on
+//   failure. POSIX: never follows a symlink at `path` (ELOOP) nor blocks on
+//   a FIFO (ENXIO); a file made has mode 0644, umask applied. Windows:
+//   KAY_OPEN_WRITE | KAY_OPEN_CREATE makes the file anew (CREATE_ALWAYS);
+//   other handles may only write.
+// stat_file, stat_path: the status of an open file, or of `path` without
+//   following a symlink there (lstat); false on failure. Windows: links are
+//   not told apart (the calls follow them), every owner is user_id(), the
+//   mode is 0.
+// read_link: the text of the symlink at `path` into `out`, unterminated;
+//   its length, 0 on failure or when it does not fit. Windows: 0.
+// remove_file: removes the file or link at `path` (unlink); false on
+//   failure.
+// truncate_file: cuts an open file to 0 bytes; false on failure.
+// user_id: the user the launcher runs as (POSIX: the effective uid, root
+//   being 0). Windows: 1, the owner every file reports.
 // file_size: the size in bytes; KAY_NO_SIZE when it cannot be taken.
 // file_executable: POSIX: the owner may execute the file. Windows: true.
 // read_file: reads into `buffer` until it holds `capacity` bytes or the
@@ -92,6 +118,8 @@ typedef void (*kay_thread_main)(void* arg);
 // mark_executable: POSIX: gives a file being written the program mode
 //   (0755) or the plain one (0644), umask applied. No-op on Windows.
 // write_file: writes `size` bytes; false on failure (short writes too).
+// create_directory: makes the folder `path` with `mode` (POSIX, umask
+//   applied; Windows ignores it); KAY_MKDIR_EXISTS when something is there.
 // last_error, set_last_error: the calling thread's error code (GetLastError,
 //   SetLastError / errno).
 // error_text: the system's text for an error code into a narrow buffer;
@@ -112,30 +140,33 @@ typedef void (*kay_thread_main)(void* arg);
 // semaphore_create: a counting semaphore of the process starting at
 //   `initial`; invalid when none can be made. semaphore_wait takes one unit,
 //   waiting until there is one; semaphore_post adds one.
+// locate_data_block: sets *data and *size to bytes of the launcher's own
+//   image that end with its data block (found from the end; see
+//   payload/block_meta.h): POSIX: the whole program file, mapped read-only;
+//   Windows: the content of the loaded image's ".kay" section. false when
+//   there is none.
 // release_data_block: the `size` bytes at `from` of the data block that
-//   kay_locate_data_block found will not be read again; the whole pages
+//   locate_data_block found will not be read again; the whole pages
 //   among them leave the process's resident set (their content stays in
 //   the system's file cache). Bytes outside that block are left alone, so
 //   memory of any other kind is never touched. errno and the last error
 //   are kept.
-// check_target: POSIX: walks the full path `dir` from the root, following
-//   symlinks, and creates the folders missing from it (0777, umask
-//   applied): every folder and symlink met is owned by the user or by
-//   root; a folder every user may write to is owned by root and sticky,
-//   and the target folder itself is not one. A refusal writes the path
-//   that fails into `at` (cut to `capacity`). A walk that a system call
-//   stops (no permission, a file in the way) is no refusal: the calls that
-//   follow fail as they would have. Windows: KAY_TARGET_SAFE, nothing done
-//   (the default folders are the user's own).
-// lock_target: serialises the unpacking of one target directory across
-//   the user's processes: waits up to `timeout_ms` until no other launcher
-//   holds the lock for `dir`, then holds it in *lock (KAY_WAIT_DONE).
-//   KAY_WAIT_TIMEOUT when it is still held then; KAY_WAIT_FAILED when it
-//   cannot be had, and the caller goes on unlocked. Windows: a named mutex
-//   (kay_lock_name in paths.h; no file is created); POSIX: flock on a file
-//   of mode 0600 named as that mutex, in /tmp/kay-<uid>, a folder of mode
-//   0700 owned by the user, so no other user can take it; a holder that
-//   ends releases it.
+// sleep_ms: waits `ms` milliseconds.
+// fold_case: `in` with its letters folded as the system folds file names,
+//   into `out`: its length, 0 on failure or when it does not fit. POSIX:
+//   `in` as it is (names differ by case). Windows: upper case, invariant.
+// lock_folder: the folder that holds the user's lock files, into `out`;
+//   its length, 0 when locks are named objects of the system, with no
+//   folder (Windows). POSIX: /tmp/kay-<uid>.
+// open_lock: the lock object `name`, made when missing, not yet held: an
+//   invalid handle on failure. POSIX: a file of mode 0600 (open, never
+//   through a symlink); Windows: a named mutex.
+// stat_lock: as stat_file, of a lock. Windows: a file of user_id().
+// wait_lock: takes the lock, waiting until it is free when `wait` says so
+//   (KAY_WAIT_DONE), else KAY_WAIT_TIMEOUT at once when another holds it;
+//   KAY_WAIT_FAILED on failure. POSIX: flock; a holder that ends releases
+//   it. Windows: a mutex its holder abandoned is taken all the same.
+// close_lock: releases the lock if held, and the handle.
 struct kay_syscalls {
 #define KAY_SYSCALL(result, name, params, args, failure, handles) result(*name) params;
 #include "platform/syscalls.def"
@@ -145,8 +176,19 @@ struct kay_syscalls {
 // The table the core calls through. Tests may overwrite single entries.
 extern kay_syscalls kay_sys;
 
-// The table's defaults, to restore after a test.
+// The table's defaults: the backend's own calls.
 extern const kay_syscalls kay_sys_default;
+
+// Puts every entry of `kay_sys` back to its default (after a test, or a
+// fake system, replaced some).
+inline void kay_sys_restore_all() { kay_sys = kay_sys_default; }
+
+// The error codes a failure made on request reports: access denied, disk
+// full, as the system numbers them.
+extern const std::uint32_t KAY_ERROR_DENIED;
+extern const std::uint32_t KAY_ERROR_FULL;
+// What a failure because something is in the way reports (EEXIST).
+extern const std::uint32_t KAY_ERROR_EXISTS;
 
 // The calls by name, in table order, and whether each can be made to fail
 // (the fault-injecting test launchers fail them by these names).

@@ -56,8 +56,8 @@ bool capped_write(kay_file file, const void* data, std::uint32_t size) {
     return kay_sys_default.write_file(file, data, size);
 }
 
-kay_mkdir_result capped_create_directory(const kchar* path) {
-    kay_mkdir_result result = kay_sys_default.create_directory(path);
+kay_mkdir_result capped_create_directory(const kchar* path, std::uint32_t mode) {
+    kay_mkdir_result result = kay_sys_default.create_directory(path, mode);
     if (result == KAY_MKDIR_CREATED && ++g_directories > DIRECTORY_BUDGET) {
         rmdir(path);
         errno = ENOSPC;
@@ -96,8 +96,8 @@ kay_file tracked_open_read(const kchar* path) {
     return f;
 }
 
-kay_file tracked_open_write(const kchar* path) {
-    kay_file f = kay_sys_default.open_write(path);
+kay_file tracked_open_file(const kchar* path, unsigned flags) {
+    kay_file f = kay_sys_default.open_file(path, flags);
     if (f.valid()) g_files.insert(f);
     return f;
 }
@@ -130,7 +130,7 @@ void init() {
     kay_sys.write_file = capped_write;
     kay_sys.create_directory = capped_create_directory;
     kay_sys.open_read = tracked_open_read;
-    kay_sys.open_write = tracked_open_write;
+    kay_sys.open_file = tracked_open_file;
     kay_sys.close_file = tracked_close_file;
 }
 

@@ -34,7 +34,7 @@ TEST(FileCrc, FileCutShortWhileReadIsNoUsableFile) {
         g_cut_to = cut;
         kay_sys.read_file = cut_then_read;
         EXPECT_EQ(kay_unpack::file_check_value(g_victim.c_str(), content.size()), 0u) << cut;
-        kay_sys = kay_sys_default;
+        kay_sys_restore_all();
     }
     unlink(g_victim.c_str());
     rmdir(dir);

@@ -13,6 +13,7 @@
 #include "child/handover.h"
 #include "platform/env_value.h"
 #include "platform/platform.h"
+#include "fake_system.h"
 
 using namespace kay_handover;
 
@@ -54,23 +55,10 @@ TEST(Handover, ResetRemovesInheritedValuesAndPublishesTheProcessId) {
 
     kay_sys.current_pid = fake_pid;
     reset_handover_variables();
-    kay_sys = kay_sys_default;
+    kay_sys_restore_all();
     EXPECT_EQ(env("KOLVEX_ONEFILE_PARENT"), "4242");
     unsetenv("KOLVEX_ONEFILE_PARENT");
     unsetenv("KOLVEX_ONEFILE_DIRECTORY");
-}
-
-const char* g_module;
-
-std::uint32_t fake_module_path(char* out, std::uint32_t capacity) {
-    if (g_module == nullptr) return 0;
-    std::uint32_t n = static_cast<std::uint32_t>(std::strlen(g_module));
-    if (n >= capacity) {
-        std::memcpy(out, g_module, capacity);
-        return capacity;
-    }
-    std::memcpy(out, g_module, n + 1);
-    return n;
 }
 
 // Publishes with the own path as a run fetches it at its start.
@@ -98,17 +86,20 @@ TEST(Handover, PublishSetsTheLauncherFolderAndArgv0) {
         // A path that fills the whole module buffer has no terminator.
         {longest.c_str(), "a", ""},
     };
-    kay_sys.module_path = fake_module_path;
+    kay_test::FakeSystem fake;
+    fake.install();
+    kay_sys.get_env = kay_sys_default.get_env;
+    kay_sys.set_env = kay_sys_default.set_env;
     for (const auto& c : cases) {
-        g_module = c.module;
+        fake.module_path = c.module ? std::optional<std::string>(c.module) : std::nullopt;
         publish(c.argv0);
         EXPECT_EQ(env("KOLVEX_ONEFILE_DIRECTORY"), c.directory) << (c.module ? c.module : "no path");
         EXPECT_EQ(env("KOLVEX_ORIGINAL_ARGV0"), c.argv0);
     }
     std::string too_long = "/" + std::string(4096, 'p');
-    g_module = too_long.c_str();
+    fake.module_path = too_long;
     EXPECT_EXIT(publish("a"), ::testing::ExitedWithCode(3), "");
-    kay_sys = kay_sys_default;
+    kay_sys_restore_all();
     unsetenv("KOLVEX_ONEFILE_DIRECTORY");
     unsetenv("KOLVEX_ORIGINAL_ARGV0");
 }

@@ -19,66 +19,20 @@
 #include "pathspec/token_values.h"
 #include "platform/env_value.h"
 #include "platform/platform.h"
+#include "fake_system.h"
 
 namespace {
 
-// The fake system behind the seam.
-std::map<std::string, std::string> g_env;
-std::optional<std::string> g_program;
-std::optional<std::string> g_temp;
-std::optional<std::string> g_home;
-std::optional<std::string> g_cache;
-std::uint32_t g_pid;
-std::uint64_t g_time;
-std::uint64_t g_counter;
-
-std::uint32_t fake_get_env(const char* name, char* out, std::uint32_t capacity) {
-    auto it = g_env.find(name);
-    if (it == g_env.end()) return 0;
-    std::uint32_t n = static_cast<std::uint32_t>(it->second.size());
-    if (n >= capacity) return n + 1;
-    std::memcpy(out, it->second.c_str(), n + 1);
-    return n;
-}
-
-int fake_set_env(const char* name, const char* value) {
-    if (value == nullptr) g_env.erase(name);
-    else g_env[name] = value;
-    return 1;
-}
-
-std::uint32_t fake_pid() { return g_pid; }
-
-// As the Windows call: a path longer than the room is cut short to the
-// room, unterminated, and the room's size is returned.
-std::uint32_t fake_module_path(char* out, std::uint32_t capacity) {
-    if (!g_program) return 0;
-    std::uint32_t n = static_cast<std::uint32_t>(g_program->size());
-    if (n >= capacity) {
-        std::memcpy(out, g_program->data(), capacity);
-        return capacity;
-    }
-    std::memcpy(out, g_program->c_str(), n + 1);
-    return n;
-}
-
-std::uint32_t fake_temp_path(char* out, std::uint32_t capacity) {
-    if (!g_temp) return 0;
-    std::uint32_t n = static_cast<std::uint32_t>(g_temp->size());
-    if (n >= capacity) return n + 1;
-    std::memcpy(out, g_temp->c_str(), n + 1);
-    return n;
-}
-
-bool fake_user_folder(kay_folder which, char* out, std::uint32_t capacity) {
-    const auto& folder = which == KAY_FOLDER_HOME ? g_home : g_cache;
-    if (!folder || folder->size() >= capacity) return false;
-    std::memcpy(out, folder->c_str(), folder->size() + 1);
-    return true;
-}
-
-std::uint64_t fake_time() { return g_time; }
-std::uint64_t fake_counter() { return g_counter; }
+// The fake system behind the seam, its parts by shorter names.
+kay_test::FakeSystem g_sys;
+auto& g_env = g_sys.env;
+auto& g_program = g_sys.module_path;
+auto& g_temp = g_sys.temp;
+auto& g_home = g_sys.home;
+auto& g_cache = g_sys.cache;
+auto& g_pid = g_sys.pid;
+auto& g_time = g_sys.time;
+auto& g_counter = g_sys.counter;
 
 class Expand : public ::testing::Test {
 protected:
@@ -91,16 +45,9 @@ protected:
         g_pid = 777;
         g_time = 133000000001234567ULL;
         g_counter = 0x123456789ULL;
-        kay_sys.get_env = fake_get_env;
-        kay_sys.set_env = fake_set_env;
-        kay_sys.current_pid = fake_pid;
-        kay_sys.module_path = fake_module_path;
-        kay_sys.temp_path = fake_temp_path;
-        kay_sys.user_folder = fake_user_folder;
-        kay_sys.system_time = fake_time;
-        kay_sys.perf_counter = fake_counter;
+        g_sys.install();
     }
-    void TearDown() override { kay_sys = kay_sys_default; }
+    void TearDown() override { kay_sys_restore_all(); }
 
     // Expands into a buffer of `capacity` units; the output after the call.
     static std::string expand(const std::string& spec, bool expect_ok = true, std::int32_t capacity = 4096) {

@@ -86,7 +86,7 @@ TEST_P(Reader, InputPassedIsHandedBackInOrderAndNoFurther) {
         end = at + r.input.size();
         ASSERT_EQ(r.read(content.size()), content);
     }
-    kay_sys = kay_sys_default;
+    kay_sys_restore_all();
     ASSERT_EQ(g_released.size(), 2u);
     for (auto [from, size] : g_released) {
         EXPECT_EQ(from, at);

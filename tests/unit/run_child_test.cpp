@@ -11,6 +11,7 @@
 #include "child/child_handle.h"
 #include "child/run_child.h"
 #include "platform/platform.h"
+#include "fake_system.h"
 
 namespace {
 
@@ -27,6 +28,7 @@ struct Calls {
     int forwards = 0;
 };
 Calls g_calls;
+kay_test::FakeSystem g_fake;
 kay_wait_result g_timed_wait = KAY_WAIT_TIMEOUT;
 bool g_start_ok = true;
 kay_process g_started = CHILD;
@@ -42,10 +44,6 @@ kchar** fake_args(int* count) {
     return g_args;
 }
 kchar** no_args(int*) { return nullptr; }
-std::uint32_t fake_module_path(kchar* out, std::uint32_t) {
-    std::strcpy(out, "/opt/app/launcher");
-    return 17;
-}
 std::uint32_t no_module_path(kchar*, std::uint32_t) { return 0; }
 std::uint32_t fake_last_error() { return 1234; }
 std::uint32_t fake_error_text(std::uint32_t, char* out, std::uint32_t) {
@@ -96,8 +94,9 @@ protected:
         g_start_ok = true;
         g_started = CHILD;
         g_code_ok = true;
+        g_fake.module_path = "/opt/app/launcher";
+        g_fake.install();
         kay_sys.command_line_args = fake_args;
-        kay_sys.module_path = fake_module_path;
         kay_sys.last_error = fake_last_error;
         kay_sys.error_text = fake_error_text;
         kay_sys.start_process = fake_start;
@@ -107,7 +106,7 @@ protected:
         kay_sys.close_process = fake_close;
         kay_sys.forward_event = fake_forward;
     }
-    void TearDown() override { kay_sys = kay_sys_default; }
+    void TearDown() override { kay_sys_restore_all(); }
 };
 
 TEST_F(RunChild, WaitsAndReturnsTheWholeCodeWithOwnPathFirst) {

@@ -25,6 +25,7 @@
 #include "files.h"
 #include "payload_builder.h"
 #include "platform/platform.h"
+#include "platform/safe_files.h"
 
 using namespace kay_reader;
 using namespace kay_unpack;
@@ -49,13 +50,13 @@ void start_reader(const std::string& stream) {
 // system.
 std::vector<std::string> g_calls;
 std::string g_home;
-kay_file record_open_write(const kchar* path) {
+kay_file record_open_file(const kchar* path, unsigned flags) {
     g_calls.push_back(std::string("open ") + path);
-    return kay_sys_default.open_write(path);
+    return kay_sys_default.open_file(path, flags);
 }
-kay_mkdir_result record_create_directory(const kchar* path) {
+kay_mkdir_result record_create_directory(const kchar* path, std::uint32_t mode) {
     g_calls.push_back(std::string("mkdir ") + path);
-    return kay_sys_default.create_directory(path);
+    return kay_sys_default.create_directory(path, mode);
 }
 // The path the last unpack_entry gave.
 kchar g_path[KAY_PATH_CAPACITY];
@@ -65,13 +66,13 @@ protected:
     void SetUp() override {
         g_calls.clear();
         g_home = d / "home";
-        kay_sys.open_write = record_open_write;
+        kay_sys.open_file = record_open_file;
         kay_sys.create_directory = record_create_directory;
         unpack_begin(g_home.c_str());
     }
     void TearDown() override {
         teardown();
-        kay_sys = kay_sys_default;
+        kay_sys_restore_all();
     }
     Scratch d;
 };
@@ -111,7 +112,7 @@ TEST(FileCheckValue, SizeThatCannotBeTakenGivesZero) {
     write_file(d / "f", "content");
     kay_sys.file_size = [](kay_file) { return KAY_NO_SIZE; };
     std::uint32_t crc = file_check_value((d / "f").c_str(), 7);
-    kay_sys = kay_sys_default;
+    kay_sys_restore_all();
     EXPECT_EQ(crc, 0u);
 }
 
@@ -260,7 +261,7 @@ TEST_F(Unpack, EntryNamesOutsideTheTargetAreRefusedAsCorrupt) {
 // the long form, after what Windows does to a short path; others unchanged.
 TEST_F(Unpack, LongWindowsPathsReachTheCallsInTheLongForm) {
     kay_sys.open_read = [](const kchar* p) { return g_calls.push_back(p), kay_file{}; };
-    kay_sys.create_directory = [](const kchar* p) { return g_calls.push_back(p), KAY_MKDIR_CREATED; };
+    kay_sys.create_directory = [](const kchar* p, std::uint32_t) { return g_calls.push_back(p), KAY_MKDIR_CREATED; };
     const std::string x(250, 'x'), l = "\\\\?\\", c = "C:\\" + x;
     const std::pair<std::string, std::string> rows[] = {
         {c + "\\a..\\b/c. .", l + c + "\\a.\\b\\c"}, {"z:/" + x + "\\fff/gg\\", l + "z:\\" + x + "\\fff\\gg\\"},
@@ -303,7 +304,7 @@ void write_past_the_limit(const std::string& path) {
     signal(SIGXFSZ, SIG_IGN);
     struct rlimit limit = {10000, 10000};
     setrlimit(RLIMIT_FSIZE, &limit);
-    kay_file f = kay_sys_default.open_write(path.c_str());
+    kay_file f = kay_open_write(path.c_str());
     std::string data(32768, 'w');
     bool ok = !f.valid() || kay_sys_default.write_file(f, data.data(), static_cast<std::uint32_t>(data.size()));
     std::uint32_t error = kay_sys_default.last_error();

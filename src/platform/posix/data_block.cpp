@@ -1,7 +1,5 @@
 // The prebuilt launcher's data block on POSIX: appended to the program file,
 // which is mapped read-only for the whole run.
-#include "platform/data_block.h"
-
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -16,7 +14,9 @@
 static const unsigned char* g_view;
 static std::size_t g_view_size;
 
-bool kay_locate_data_block(const unsigned char** data, std::size_t* size) {
+namespace kay_posix {
+
+bool locate_data_block(const unsigned char** data, std::size_t* size) {
     int fd = open("/proc/self/exe", O_RDONLY | O_CLOEXEC);
     if (fd < 0) return false;
     struct stat st;
@@ -29,8 +29,6 @@ bool kay_locate_data_block(const unsigned char** data, std::size_t* size) {
     *size = g_view_size = static_cast<std::size_t>(st.st_size);
     return true;
 }
-
-namespace kay_posix {
 
 void release_data_block(const unsigned char* from, std::size_t size) {
     if (g_view == nullptr || from < g_view || size > g_view_size - static_cast<std::size_t>(from - g_view)) return;

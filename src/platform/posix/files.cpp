@@ -14,7 +14,7 @@ namespace kay_posix {
 
 static int fd_of(kay_file file) { return static_cast<int>(file.value - 1); }
 
-// The owners whose files and folders the launcher trusts: the user and root.
+// The owners whose files open_read opens: the user and root.
 static bool trusted_owner(uid_t uid) { return uid == 0 || uid == geteuid(); }
 
 // No symlink is followed at `path`, and a FIFO does not block the open.
@@ -67,43 +67,53 @@ static mode_t current_umask() {
     return mask;
 }
 
-// Whatever is at `path` and is not a regular file of a trusted owner is
-// removed and a new file made in its place: a symlink is never written
-// through, a FIFO never blocks the open, a device is never written to.
-kay_file open_write(const char* path) {
-    current_umask();
-    for (int attempt = 0; attempt < 3; attempt++) {
-        int fd = open(path, O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644);
-        if (fd < 0) {
-            // ELOOP: a symlink; ENXIO: a FIFO without reader or a socket.
-            if ((errno == ELOOP || errno == ENXIO) && unlink(path) == 0) continue;
-            return kay_file{};
-        }
-        struct stat st;
-        if (fstat(fd, &st) != 0) {
-            int saved = errno;
-            close(fd);
-            errno = saved;
-            return kay_file{};
-        }
-        if (S_ISREG(st.st_mode) && trusted_owner(st.st_uid)) {
-            // A file just made is empty already. Truncating it anyway would
-            // make ext4 start writing it back at close, as it does for
-            // files replaced by truncation, which slows a cold start.
-            if (st.st_size != 0 && ftruncate(fd, 0) != 0) {
-                int saved = errno;
-                close(fd);
-                errno = saved;
-                return kay_file{};
-            }
-            return kay_file{fd + 1};
-        }
-        close(fd);
-        if (unlink(path) != 0) return kay_file{};
+kay_file open_file(const char* path, unsigned flags) {
+    int how = O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
+    if (flags & KAY_OPEN_FOLDER) how |= O_RDONLY | O_DIRECTORY;
+    else if (flags & KAY_OPEN_WRITE) how |= O_WRONLY;
+    else how |= O_RDONLY;
+    if (flags & KAY_OPEN_CREATE) {
+        how |= O_CREAT;
+        current_umask();
     }
-    errno = EEXIST;
-    return kay_file{};
+    int fd = open(path, how, 0644);
+    return fd < 0 ? kay_file{} : kay_file{fd + 1};
 }
+
+static void status_of(const struct stat& st, kay_file_status* status) {
+    status->kind = S_ISREG(st.st_mode)   ? KAY_NODE_FILE
+                   : S_ISDIR(st.st_mode) ? KAY_NODE_FOLDER
+                   : S_ISLNK(st.st_mode) ? KAY_NODE_LINK
+                                         : KAY_NODE_OTHER;
+    status->owner = static_cast<std::uint32_t>(st.st_uid);
+    status->mode = static_cast<std::uint32_t>(st.st_mode & 07777);
+    status->size = st.st_size < 0 ? 0 : static_cast<std::uint64_t>(st.st_size);
+}
+
+bool stat_file(kay_file file, kay_file_status* status) {
+    struct stat st;
+    if (fstat(fd_of(file), &st) != 0) return false;
+    status_of(st, status);
+    return true;
+}
+
+bool stat_path(const char* path, kay_file_status* status) {
+    struct stat st;
+    if (lstat(path, &st) != 0) return false;
+    status_of(st, status);
+    return true;
+}
+
+std::uint32_t read_link(const char* path, char* out, std::uint32_t capacity) {
+    ssize_t n = readlink(path, out, capacity);
+    return n <= 0 || static_cast<std::uint32_t>(n) >= capacity ? 0 : static_cast<std::uint32_t>(n);
+}
+
+bool remove_file(const char* path) { return unlink(path) == 0; }
+
+bool truncate_file(kay_file file) { return ftruncate(fd_of(file), 0) == 0; }
+
+std::uint32_t user_id() { return static_cast<std::uint32_t>(geteuid()); }
 
 void mark_executable(kay_file file, bool executable) {
     fchmod(fd_of(file), (executable ? 0755 : 0644) & ~current_umask());
@@ -129,105 +139,9 @@ bool write_file(kay_file file, const void* data, std::uint32_t size) {
 
 void close_file(kay_file file) { close(fd_of(file)); }
 
-kay_mkdir_result create_directory(const char* path) {
-    if (mkdir(path, 0777) == 0) return KAY_MKDIR_CREATED;
+kay_mkdir_result create_directory(const char* path, std::uint32_t mode) {
+    if (mkdir(path, static_cast<mode_t>(mode)) == 0) return KAY_MKDIR_CREATED;
     return errno == EEXIST ? KAY_MKDIR_EXISTS : KAY_MKDIR_FAILED;
-}
-
-// The verdict on one existing folder met by the walk (`last`: the target
-// folder itself).
-static kay_target_verdict folder_verdict(const struct stat& st, bool last) {
-    if (!trusted_owner(st.st_uid)) return KAY_TARGET_FOREIGN;
-    if ((st.st_mode & S_IWOTH) == 0) return KAY_TARGET_SAFE;
-    if (last) return KAY_TARGET_SHARED;
-    if ((st.st_mode & S_ISVTX) == 0) return KAY_TARGET_NOT_STICKY;
-    return st.st_uid == 0 ? KAY_TARGET_SAFE : KAY_TARGET_NOT_ROOTS;
-}
-
-static void copy_out(char* at, std::uint32_t capacity, const char* path) {
-    size_t n = strlen(path);
-    if (n >= capacity) n = capacity - 1;
-    memcpy(at, path, n);
-    at[n] = 0;
-}
-
-// The walk keeps the folder reached so far in `done` (empty: the root) and
-// the components still to walk in `rest`; a symlink's text replaces it in
-// `rest`, restarting from the root when absolute.
-kay_target_verdict check_target(const char* dir, char* at, std::uint32_t capacity) {
-    constexpr size_t CAP = 8192;
-    char done[CAP], rest[CAP], link[CAP], next[CAP];
-    if (strlen(dir) >= CAP) return KAY_TARGET_SAFE;
-    strcpy(rest, dir);
-    done[0] = 0;
-    struct stat st;
-    if (lstat("/", &st) != 0) return KAY_TARGET_SAFE;
-    kay_target_verdict v = folder_verdict(st, false);
-    if (v != KAY_TARGET_SAFE) {
-        copy_out(at, capacity, "/");
-        return v;
-    }
-    int links = 0;
-    const char* p = rest;
-    for (;;) {
-        while (*p == '/') p++;
-        if (*p == 0) return KAY_TARGET_SAFE;
-        const char* end = strchrnul(p, '/');
-        size_t len = static_cast<size_t>(end - p);
-        if (len == 1 && p[0] == '.') {
-            p = end;
-            continue;
-        }
-        if (len == 2 && p[0] == '.' && p[1] == '.') {
-            char* slash = strrchr(done, '/');
-            if (slash != nullptr) *slash = 0;
-            p = end;
-            continue;
-        }
-        size_t d = strlen(done);
-        if (d + 1 + len >= CAP) return KAY_TARGET_SAFE;
-        char path[CAP];
-        memcpy(path, done, d);
-        path[d] = '/';
-        memcpy(path + d + 1, p, len);
-        path[d + 1 + len] = 0;
-        const char* after = end;
-        while (*after == '/') after++;
-        bool last = *after == 0;
-
-        if (lstat(path, &st) != 0) {
-            if (errno != ENOENT) return KAY_TARGET_SAFE;
-            // Missing: made here, so it is the launcher's own; one that
-            // another process made first is looked at again.
-            if (mkdir(path, 0777) != 0 && errno != EEXIST) return KAY_TARGET_SAFE;
-            continue;
-        }
-        if (S_ISLNK(st.st_mode)) {
-            if (!trusted_owner(st.st_uid)) {
-                copy_out(at, capacity, path);
-                return KAY_TARGET_FOREIGN;
-            }
-            ssize_t n = readlink(path, link, CAP - 1);
-            if (n <= 0 || ++links > 40) return KAY_TARGET_SAFE;
-            link[n] = 0;
-            if (static_cast<size_t>(n) + 1 + strlen(end) >= CAP) return KAY_TARGET_SAFE;
-            strcpy(next, link);
-            strcat(next, "/");
-            strcat(next, end);
-            strcpy(rest, next);
-            p = rest;
-            if (link[0] == '/') done[0] = 0;
-            continue;
-        }
-        if (!S_ISDIR(st.st_mode)) return KAY_TARGET_SAFE;
-        v = folder_verdict(st, last);
-        if (v != KAY_TARGET_SAFE) {
-            copy_out(at, capacity, path);
-            return v;
-        }
-        strcpy(done, path);
-        p = end;
-    }
 }
 
 std::uint32_t last_error() { return static_cast<std::uint32_t>(errno); }

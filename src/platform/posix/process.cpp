@@ -213,68 +213,43 @@ void forward_event(kay_process process, std::uint32_t event) {
     if (event == KAY_CTRL_SHUTDOWN || g_sent_by_process) kill(static_cast<pid_t>(process.value), signal_of(event));
 }
 
-// The folder of the user's locks, mode 0700 and the user's own, opened;
-// -1 when it cannot be had or is not as it must be.
-static int open_lock_folder() {
-    char folder[64];
-    snprintf(folder, sizeof folder, "/tmp/kay-%ld", static_cast<long>(geteuid()));
-    if (mkdir(folder, 0700) != 0 && errno != EEXIST) return -1;
-    int fd = open(folder, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0) return -1;
-    struct stat st;
-    if (fstat(fd, &st) != 0 || st.st_uid != geteuid() || (st.st_mode & 077) != 0) {
-        close(fd);
-        errno = EACCES;
-        return -1;
-    }
-    return fd;
+void sleep_ms(std::uint32_t ms) {
+    struct timespec ts = {static_cast<time_t>(ms / 1000), static_cast<long>(ms % 1000) * 1000 * 1000};
+    nanosleep(&ts, nullptr);
 }
 
-kay_wait_result lock_target(const char* dir, std::uint32_t timeout_ms, kay_lock* lock) {
-    int folder = open_lock_folder();
-    if (folder < 0) return KAY_WAIT_FAILED;
-    char name[KAY_LOCK_NAME_CAPACITY];
-    kay_lock_name(dir, name);
-    // The file takes the mutex name without its "Local\" namespace.
-    const char* file = strchr(name, '\\') + 1;
-    int fd = openat(folder, file, O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
-    close(folder);
-    if (fd < 0) return KAY_WAIT_FAILED;
-    struct stat st;
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != geteuid()) {
-        close(fd);
-        return KAY_WAIT_FAILED;
-    }
+std::uint32_t fold_case(const char* in, char* out, std::uint32_t capacity) {
+    size_t n = strlen(in);
+    if (n == 0 || n >= capacity) return 0;
+    memcpy(out, in, n + 1);
+    return static_cast<std::uint32_t>(n);
+}
+
+std::uint32_t lock_folder(char* out, std::uint32_t capacity) {
+    int n = snprintf(out, capacity, "/tmp/kay-%ld", static_cast<long>(geteuid()));
+    return n > 0 ? static_cast<std::uint32_t>(n) : 0;
+}
+
+static int fd_of(kay_lock lock) { return static_cast<int>(lock.value - 1); }
+
+kay_lock open_lock(const char* name) {
+    int fd = open(name, O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+    return fd < 0 ? kay_lock{} : kay_lock{fd + 1};
+}
+
+bool stat_lock(kay_lock lock, kay_file_status* status) { return stat_file(kay_file{lock.value}, status); }
+
+kay_wait_result wait_lock(kay_lock lock, bool wait) {
     int rc;
-    if (timeout_ms == KAY_WAIT_INFINITE) {
-        do rc = flock(fd, LOCK_EX);
-        while (rc != 0 && errno == EINTR);
-    } else {
-        // Looked at again after 1, 2, 4 ... up to 32 ms.
-        std::uint32_t waited = 0, step = 1;
-        while ((rc = flock(fd, LOCK_EX | LOCK_NB)) != 0 && errno == EWOULDBLOCK && waited < timeout_ms) {
-            struct timespec ts = {0, static_cast<long>(step) * 1000 * 1000};
-            nanosleep(&ts, nullptr);
-            waited += step;
-            if (step < 32) step *= 2;
-        }
-        if (rc != 0 && errno == EWOULDBLOCK) {
-            close(fd);
-            return KAY_WAIT_TIMEOUT;
-        }
-    }
-    if (rc != 0) {
-        close(fd);
-        return KAY_WAIT_FAILED;
-    }
-    *lock = kay_lock{fd + 1};
-    return KAY_WAIT_DONE;
+    do rc = flock(fd_of(lock), LOCK_EX | (wait ? 0 : LOCK_NB));
+    while (rc != 0 && errno == EINTR);
+    if (rc == 0) return KAY_WAIT_DONE;
+    return errno == EWOULDBLOCK ? KAY_WAIT_TIMEOUT : KAY_WAIT_FAILED;
 }
 
-void unlock_target(kay_lock lock) {
-    int fd = static_cast<int>(lock.value - 1);
-    flock(fd, LOCK_UN);
-    close(fd);
+void close_lock(kay_lock lock) {
+    flock(fd_of(lock), LOCK_UN);
+    close(fd_of(lock));
 }
 
 std::uint32_t cpu_count() {

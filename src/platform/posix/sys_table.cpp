@@ -1,4 +1,6 @@
 // The POSIX system call table.
+#include <errno.h>
+
 #include "platform/posix/posix_internal.h"
 
 // Constant data, so the table is filled before any code of the program
@@ -11,3 +13,7 @@ constexpr kay_syscalls kay_sys_default = {
 };
 
 constinit kay_syscalls kay_sys = kay_sys_default;
+
+const std::uint32_t KAY_ERROR_DENIED = EACCES;
+const std::uint32_t KAY_ERROR_FULL = ENOSPC;
+const std::uint32_t KAY_ERROR_EXISTS = EEXIST;

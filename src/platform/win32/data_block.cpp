@@ -6,14 +6,15 @@
 #include <cstdint>
 #include <cstring>
 
-#include "platform/data_block.h"
 #include "platform/win32/win32_internal.h"
 
 // The section found below; release_data_block touches nothing else.
 static const unsigned char* g_section;
 static std::size_t g_section_size;
 
-bool kay_locate_data_block(const unsigned char** data, std::size_t* size) {
+namespace kay_win32 {
+
+bool locate_data_block(const unsigned char** data, std::size_t* size) {
     const unsigned char* base = reinterpret_cast<const unsigned char*>(GetModuleHandleW(nullptr));
     if (base == nullptr) return false;
     const IMAGE_DOS_HEADER* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
@@ -27,8 +28,6 @@ bool kay_locate_data_block(const unsigned char** data, std::size_t* size) {
     }
     return false;
 }
-
-namespace kay_win32 {
 
 void release_data_block(const unsigned char* from, std::size_t size) {
     if (g_section == nullptr || from < g_section ||

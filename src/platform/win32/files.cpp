@@ -35,10 +35,55 @@ std::uint32_t read_file(kay_file file, void* buffer, std::uint32_t capacity) {
     return done;
 }
 
-kay_file open_write(const wchar_t* path) {
-    return from_handle(
-        CreateFileW(path, GENERIC_WRITE, FILE_SHARE_WRITE, nullptr, CREATE_ALWAYS, 0, nullptr));
+kay_file open_file(const wchar_t* path, unsigned flags) {
+    if (flags & KAY_OPEN_FOLDER)
+        return from_handle(CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                       nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    DWORD access = flags & KAY_OPEN_WRITE ? GENERIC_WRITE : GENERIC_READ;
+    DWORD share = flags & KAY_OPEN_WRITE ? FILE_SHARE_WRITE : FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    DWORD how = flags & KAY_OPEN_CREATE ? (flags & KAY_OPEN_WRITE ? CREATE_ALWAYS : OPEN_ALWAYS) : OPEN_EXISTING;
+    return from_handle(CreateFileW(path, access, share, nullptr, how, 0, nullptr));
 }
+
+static void status_of(DWORD attributes, std::uint64_t size, kay_file_status* status) {
+    status->kind = attributes & FILE_ATTRIBUTE_DIRECTORY ? KAY_NODE_FOLDER : KAY_NODE_FILE;
+    status->owner = user_id();
+    status->mode = 0;
+    status->size = size;
+}
+
+bool stat_file(kay_file file, kay_file_status* status) {
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!GetFileInformationByHandle(system_handle(file), &info)) return false;
+    status_of(info.dwFileAttributes, (static_cast<std::uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow,
+              status);
+    return true;
+}
+
+bool stat_path(const wchar_t* path, kay_file_status* status) {
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExW(path, GetFileExInfoStandard, &data)) return false;
+    status_of(data.dwFileAttributes, (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow,
+              status);
+    return true;
+}
+
+std::uint32_t read_link(const wchar_t* path, wchar_t* out, std::uint32_t capacity) {
+    (void)path;
+    (void)out;
+    (void)capacity;
+    SetLastError(ERROR_NOT_SUPPORTED);
+    return 0;
+}
+
+bool remove_file(const wchar_t* path) { return DeleteFileW(path) != 0; }
+
+bool truncate_file(kay_file file) {
+    LARGE_INTEGER zero{};
+    return SetFilePointerEx(system_handle(file), zero, nullptr, FILE_BEGIN) && SetEndOfFile(system_handle(file));
+}
+
+std::uint32_t user_id() { return 1; }
 
 void mark_executable(kay_file file, bool executable) {
     (void)file;
@@ -58,17 +103,10 @@ bool write_file(kay_file file, const void* data, std::uint32_t size) {
 
 void close_file(kay_file file) { CloseHandle(system_handle(file)); }
 
-kay_mkdir_result create_directory(const wchar_t* path) {
+kay_mkdir_result create_directory(const wchar_t* path, std::uint32_t mode) {
+    (void)mode;
     if (CreateDirectoryW(path, nullptr)) return KAY_MKDIR_CREATED;
     return GetLastError() == ERROR_ALREADY_EXISTS ? KAY_MKDIR_EXISTS : KAY_MKDIR_FAILED;
-}
-
-// The default folders are the user's own; nothing to walk.
-kay_target_verdict check_target(const wchar_t* dir, wchar_t* at, std::uint32_t capacity) {
-    (void)dir;
-    (void)at;
-    (void)capacity;
-    return KAY_TARGET_SAFE;
 }
 
 std::uint32_t last_error() { return GetLastError(); }

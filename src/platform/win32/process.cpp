@@ -68,25 +68,38 @@ void forward_event(kay_process process, std::uint32_t event) {
 
 // The mutex is named after the full path with its letters folded, since
 // Windows paths ignore case.
-kay_wait_result lock_target(const wchar_t* dir, std::uint32_t timeout_ms, kay_lock* lock) {
-    static wchar_t folded[4096];
-    int n = LCMapStringW(LOCALE_INVARIANT, LCMAP_UPPERCASE, dir, -1, folded, 4096);
-    if (n <= 0) return KAY_WAIT_FAILED;
-    wchar_t name[KAY_LOCK_NAME_CAPACITY];
-    kay_lock_name(folded, name);
-    HANDLE mutex = CreateMutexW(nullptr, FALSE, name);
-    if (mutex == nullptr) return KAY_WAIT_FAILED;
-    // An abandoned mutex (its holder died) is owned all the same.
-    DWORD rc = WaitForSingleObject(mutex, timeout_ms);
-    if (rc != WAIT_OBJECT_0 && rc != WAIT_ABANDONED) {
-        CloseHandle(mutex);
-        return rc == WAIT_TIMEOUT ? KAY_WAIT_TIMEOUT : KAY_WAIT_FAILED;
-    }
-    *lock = to_handle<kay_lock>(mutex);
-    return KAY_WAIT_DONE;
+void sleep_ms(std::uint32_t ms) { Sleep(ms); }
+
+std::uint32_t fold_case(const wchar_t* in, wchar_t* out, std::uint32_t capacity) {
+    int n = LCMapStringW(LOCALE_INVARIANT, LCMAP_UPPERCASE, in, -1, out, static_cast<int>(capacity));
+    return n > 1 ? static_cast<std::uint32_t>(n - 1) : 0;
 }
 
-void unlock_target(kay_lock lock) {
+std::uint32_t lock_folder(wchar_t* out, std::uint32_t capacity) {
+    (void)out;
+    (void)capacity;
+    return 0;
+}
+
+kay_lock open_lock(const wchar_t* name) {
+    HANDLE mutex = CreateMutexW(nullptr, FALSE, name);
+    return mutex == nullptr ? kay_lock{} : to_handle<kay_lock>(mutex);
+}
+
+bool stat_lock(kay_lock lock, kay_file_status* status) {
+    (void)lock;
+    *status = kay_file_status{KAY_NODE_FILE, user_id(), 0, 0};
+    return true;
+}
+
+kay_wait_result wait_lock(kay_lock lock, bool wait) {
+    // An abandoned mutex (its holder died) is owned all the same.
+    DWORD rc = WaitForSingleObject(system_handle(lock), wait ? INFINITE : 0);
+    if (rc == WAIT_OBJECT_0 || rc == WAIT_ABANDONED) return KAY_WAIT_DONE;
+    return rc == WAIT_TIMEOUT ? KAY_WAIT_TIMEOUT : KAY_WAIT_FAILED;
+}
+
+void close_lock(kay_lock lock) {
     ReleaseMutex(system_handle(lock));
     CloseHandle(system_handle(lock));
 }
