@@ -1,8 +1,6 @@
 #include "child/run_child.h"
 
-#include "child/child_command.h"
 #include "child/child_handle.h"
-#include "child/command_line.h"
 #include "child/handover.h"
 #include "common/bounded.h"
 #include "common/report.h"
@@ -23,21 +21,19 @@ std::uint32_t run_child(const kay_own_path& own_path, const kchar* program, cons
         system_error(MSG_LAUNCH, kay_sys.last_error(), kay_sys.error_text);
         kay_exit(2);
     }
-    g_command_line[0] = 0;
     // The child's first argument is the launcher's own path, which must
     // fit a path buffer.
     if (own_path.length == 0 || own_path.length >= KAY_PATH_CAPACITY) kay_abort();
     buf_copy(g_own_path, KAY_PATH_CAPACITY, own_path.text);
     args[0] = g_own_path;
-    build_child_command_line(args, count);
 
     kay_process process{};
     static kchar long_form[KAY_SYSTEM_PATH_CAPACITY];
     const kchar* path = kay_system_path(program, long_form);
-    bool started = kay_sys.start_process(path, g_command_line, args, &process);
+    bool started = kay_sys.start_process(path, args, &process);
     // Not every Windows starts a program from the long form (Wine does
     // not): the path as it is is tried next.
-    if (!started && path != program) started = kay_sys.start_process(program, g_command_line, args, &process);
+    if (!started && path != program) started = kay_sys.start_process(program, args, &process);
     if (!started) {
         system_error(MSG_LAUNCH, kay_sys.last_error(), kay_sys.error_text);
         kay_exit(2);

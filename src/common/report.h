@@ -16,6 +16,10 @@
 // The unsafe target directory message (stderr, exit 2) and the notice of a
 // launcher that waits for another one (stderr), around a path.
 #define MSG_UNSAFE_TARGET "Error, unsafe target directory '"
+// An entry's file that cannot be opened for writing (stderr, exit 2):
+// MSG_OPEN_WRITE <path> MSG_OPEN_WRITE_END.
+#define MSG_OPEN_WRITE "Error, failed to open '"
+#define MSG_OPEN_WRITE_END "' for writing.\n"
 #define MSG_WAITING "Waiting for another launcher to finish unpacking into '"
 
 // Writes `message` and a newline to standard output, then exit(2).

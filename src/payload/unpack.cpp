@@ -189,7 +189,7 @@ void unpack_entry(const kchar* target_dir, const char16_t* name, kchar* path) {
     static kchar long_form[KAY_SYSTEM_PATH_CAPACITY];
     kay_file file = kay_open_write(kay_system_path(path, long_form));
     if (!file.valid()) {
-        std::fprintf(stderr, "Error, failed to open '" KAY_PRI_S "' for writing.\n", path);
+        std::fprintf(stderr, MSG_OPEN_WRITE KAY_PRI_S MSG_OPEN_WRITE_END, path);
         kay_exit(2);
     }
     auto write = [&](const void* bytes, std::size_t n) {

@@ -126,11 +126,12 @@ typedef void (*kay_thread_main)(void* arg);
 //   returns its length, 0 when the system has none.
 // register_console_handler: the handler runs on a thread of its own.
 // command_line_args: process arguments as the system splits them (Windows:
-//   CommandLineToArgvW of GetCommandLineW; POSIX: the launcher's argv).
-//   nullptr on failure.
-// start_process: Windows: starts `program` with `command_line` (argv
-//   ignored). POSIX: spawns `program` with `argv` (command_line ignored).
-//   false on failure, with the code in last_error.
+//   CommandLineToArgvW of GetCommandLineW; POSIX: the launcher's argv),
+//   ended by a null pointer. nullptr on failure.
+// start_process: starts `program` with the arguments `argv` (ended by a
+//   null pointer), which the child gets back as they are (Windows: quoted
+//   into one command line, command_line.h). false on failure, with the code
+//   in last_error.
 // close_process: releases the process handle (POSIX: reaps the child).
 // forward_event: POSIX: passes a console event to the child where the
 //   system does not (SIGTERM sent to the launcher alone). No-op on Windows.

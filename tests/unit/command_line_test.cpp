@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "child/command_line.h"
+#include "platform/command_line.h"
 #include "common/bounded.h"
 
 namespace {

@@ -113,8 +113,7 @@ char** command_line_args(int* count) {
     return args;
 }
 
-bool start_process(const char* program, char* command_line, char* const* argv, kay_process* process) {
-    (void)command_line;
+bool start_process(const char* program, char* const* argv, kay_process* process) {
     posix_spawnattr_t attr;
     posix_spawnattr_init(&attr);
     sigset_t empty, events = g_handled;

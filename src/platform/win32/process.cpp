@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "platform/command_line.h"
 #include "platform/paths.h"
 #include "platform/win32/win32_internal.h"
 
@@ -19,11 +20,19 @@ bool register_console_handler(kay_console_handler handler) {
     return SetConsoleCtrlHandler(console_trampoline, TRUE) != 0;
 }
 
-wchar_t** command_line_args(int* count) { return CommandLineToArgvW(GetCommandLineW(), count); }
+// A copy that ends with a null pointer, as start_process takes it.
+wchar_t** command_line_args(int* count) {
+    wchar_t** split = CommandLineToArgvW(GetCommandLineW(), count);
+    if (split == nullptr) return nullptr;
+    wchar_t** args = static_cast<wchar_t**>(malloc(sizeof(wchar_t*) * (static_cast<size_t>(*count) + 1)));
+    if (args == nullptr) return nullptr;
+    for (int i = 0; i < *count; i++) args[i] = split[i];
+    args[*count] = nullptr;
+    return args;
+}
 
-bool start_process(const wchar_t* program, wchar_t* command_line, wchar_t* const* argv,
-                   kay_process* process) {
-    (void)argv;
+bool start_process(const wchar_t* program, wchar_t* const* argv, kay_process* process) {
+    wchar_t* command_line = join_command_line(argv);
     STARTUPINFOW si;
     ZeroMemory(&si, sizeof si);
     si.cb = sizeof si;

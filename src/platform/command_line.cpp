@@ -1,4 +1,4 @@
-#include "child/command_line.h"
+#include "platform/command_line.h"
 
 #include "common/bounded.h"
 
@@ -47,4 +47,13 @@ void append_argument_to(kchar* line, std::uint32_t capacity, const kchar* argume
 
 void append_argument(const kchar* argument) {
     append_argument_to(g_command_line, KAY_COMMAND_LINE_CAPACITY, argument);
+}
+
+kchar* join_command_line(kchar* const* args) {
+    g_command_line[0] = 0;
+    for (kchar* const* a = args; *a != nullptr; a++) {
+        if (a != args) buf_append_char(g_command_line, KAY_COMMAND_LINE_CAPACITY, ' ');
+        append_argument(*a);
+    }
+    return g_command_line;
 }
