@@ -54,9 +54,16 @@ static void status_of(DWORD attributes, std::uint64_t size, kay_file_status* sta
 
 bool stat_file(kay_file file, kay_file_status* status) {
     BY_HANDLE_FILE_INFORMATION info;
-    if (!GetFileInformationByHandle(system_handle(file), &info)) return false;
-    status_of(info.dwFileAttributes, (static_cast<std::uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow,
-              status);
+    if (GetFileInformationByHandle(system_handle(file), &info)) {
+        status_of(info.dwFileAttributes, (static_cast<std::uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow,
+                  status);
+        return true;
+    }
+    // A handle the system opened as a file but cannot describe (a device
+    // behind the name under Wine) is taken as the empty file that opening
+    // it for writing made, as Windows itself writes to it.
+    if (GetFileType(system_handle(file)) == FILE_TYPE_UNKNOWN) return false;
+    status_of(0, 0, status);
     return true;
 }
 
