@@ -61,9 +61,10 @@ demo: deps-native
 	@echo "== build/native/kay-launcher carries the demo application; running it:"
 	cd build && ./native/kay-launcher "first argument" second "with \"quotes\""
 
-demo-win32: win32 wine-prefix
-	@echo "== build/win32/kay-launcher.exe under Wine:"
-	cd build && WINEPREFIX=$(WINEPREFIX_DIR) WINEDEBUG=-all wine ./win32/kay-launcher.exe "first argument" second
+# Where 32-bit programs cannot run, the win64 build's launcher stands in.
+demo-win32: win32 win64 wine-prefix
+	@echo "== build/$(WIN_TEST)/kay-launcher.exe under Wine:"
+	cd build && WINEPREFIX=$(WINEPREFIX_DIR) WINEDEBUG=-all $(WINE) ./$(WIN_TEST)/kay-launcher.exe "first argument" second
 
 # One fresh Wine prefix per test run, with its server kept alive meanwhile.
 wine-prefix:
