@@ -70,9 +70,7 @@ TEST_P(Handover, ChildSeesLauncherIdFolderAndArgv0AndNoInheritedValues) {
     EXPECT_EQ(probe.env["KOLVEX_ONEFILE_START"], std::nullopt);
     EXPECT_EQ(probe.env["KOLVEX_ONEFILE_TIME_US"], std::nullopt);
     EXPECT_EQ(probe.env["KOLVEX_ONEFILE_RANDOM"], std::nullopt);
-
-    // Through a link of another name, the launcher is that name, as a copy
-    // would be: argv[0], its folder and {PROGRAM} (the target's parent).
+    // Through a link of another name the launcher is that name, as a copy is.
     if (p.windows) return;
     std::filesystem::create_symlink(exe, dir / "work/zstdcat");
     probe = parse_probe(run(p, dir / "work/zstdcat").out);
