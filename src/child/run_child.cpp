@@ -56,7 +56,14 @@ int console_control_handler(std::uint32_t event) {
     case KAY_CTRL_SHUTDOWN: {
         kay_process process = child_handle_acquire();
         if (!process.valid()) break;
-        kay_sys.forward_event(process, event);
+        // Where the launcher outlives the event, whoever sent it decides
+        // whether the child is killed: the main thread goes on waiting and
+        // the launcher ends as the child ended. Elsewhere the system ends
+        // the launcher, which must not leave its child running.
+        if (kay_sys.forward_event(process, event)) {
+            child_handle_release(process);
+            return 1;
+        }
         if (kay_sys.wait_process(process, GRACE_MS) != KAY_WAIT_DONE) {
             kay_sys.terminate_process(process, 0);
         }

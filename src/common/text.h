@@ -17,3 +17,6 @@ typedef char kchar;
 #define KAY_SEP_STR "/"
 #define KAY_PRI_S "%s"
 #endif
+
+// A separator of folders in a path: Windows takes '/' as well as '\\'.
+inline bool kay_is_sep(kchar c) { return c == KAY_SEP || c == '/'; }

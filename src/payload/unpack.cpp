@@ -100,8 +100,8 @@ bool ensure_directory(const kchar* path) {
 // first; only when it cannot be made is the folder above it tried, and so
 // on up; then each folder that failed is made again on the way down, the
 // highest one once more when nothing above it could be made. One work
-// buffer, cut at the separators on the way up and mended on the way down,
-// serves every depth.
+// buffer, cut at the separators on the way up and mended from `path` on
+// the way down, serves every depth.
 void ensure_parent_directory(const kchar* path) {
     static kchar work[KAY_PATH_CAPACITY];
     buf_copy(work, KAY_PATH_CAPACITY, path);
@@ -111,7 +111,7 @@ void ensure_parent_directory(const kchar* path) {
     for (;;) {
         std::uint32_t i = len;
         // The first unit is never a separator to cut at.
-        while (i > 1 && work[i - 1] != KAY_SEP) i--;
+        while (i > 1 && !kay_is_sep(work[i - 1])) i--;
         if (i <= 1) break;
         len = i - 1;
         work[len] = 0;
@@ -121,13 +121,13 @@ void ensure_parent_directory(const kchar* path) {
     }
     if (parent == 0 || (made && len == parent)) return;
     if (made) {
-        work[len] = KAY_SEP;
+        work[len] = path[len];
         len += kay_strlen(work + len);
     }
     for (;;) {
         ensure_directory(work);
         if (len == parent) return;
-        work[len] = KAY_SEP;
+        work[len] = path[len];
         len += kay_strlen(work + len);
     }
 }

@@ -135,6 +135,9 @@ typedef void (*kay_thread_main)(void* arg);
 // close_process: releases the process handle (POSIX: reaps the child).
 // forward_event: POSIX: passes a console event to the child where the
 //   system does not (SIGTERM sent to the launcher alone). No-op on Windows.
+//   true where the launcher outlives the event (POSIX: it then waits for
+//   the child and ends as the child ended); false where the system ends
+//   the launcher soon after the handler returns (Windows).
 // cpu_count: the processors the launcher may run on, at least 1.
 // start_thread: runs main(arg) on a new thread; an invalid handle when no
 //   thread could be made. join_thread waits for it to end and releases it.

@@ -188,15 +188,16 @@ struct Started {
     pid_t child = 0;
 };
 
-// Starts the staged launcher with a probe that sleeps a minute and waits
-// until the probe has written its report, so it has set its signals up.
-// `nohup`: started with the hang-up ignored.
+// Starts the staged launcher with a probe that sleeps `sleep_ms` and then
+// exits 7, and waits until the probe has written its report, so it has set
+// its signals up. `nohup`: started with the hang-up and SIGXFSZ ignored.
 Started start_sleeping(const Platform& p, const std::string& exe, const std::string& report, bool ignore,
-                       bool nohup = false) {
-    RunOptions options{.env = {{"PROBE_OUT", report}, {"PROBE_SLEEP_MS", "60000"}}, .timeout_ms = 30000};
+                       bool nohup = false, const char* sleep_ms = "60000") {
+    RunOptions options{.env = {{"PROBE_OUT", report}, {"PROBE_SLEEP_MS", sleep_ms}, {"PROBE_EXIT", "7"}},
+                       .timeout_ms = 30000};
     if (ignore) options.env["PROBE_IGNORE_INT"] = "1";
-    if (nohup) options.args = {exe};
-    Started s{start(p, nohup ? "nohup" : exe, options)};
+    if (nohup) options.args = {"-c", "trap '' HUP XFSZ; exec \"$0\"", exe};
+    Started s{start(p, nohup ? "sh" : exe, options)};
     EXPECT_TRUE(wait_for(report, 20000)) << "the child never started";
     auto kids = children_of(s.running.pid);
     EXPECT_EQ(kids.size(), 1u);
@@ -225,19 +226,21 @@ protected:
     }
 };
 
-TEST_F(ChildEvents, ChildIgnoringTheInterruptIsKilledAfterTheGrace) {
-    Started s = start_sleeping(native, exe, report, true);
-    child = s.child;
-    ASSERT_TRUE(child > 0 && ignores_interrupt(child));
-    auto sent = Clock::now();
-    kill(-s.running.pid, SIGINT);
-    Result r = finish(s.running);
-    double took = seconds_since(sent);
-    EXPECT_FALSE(r.timed_out);
-    EXPECT_EQ(r.signal, SIGINT);
-    EXPECT_GE(took, 4.5);
-    EXPECT_LE(took, 8.0);
-    EXPECT_FALSE(alive(child)) << "the child outlived the launcher";
+// A child that takes the event its own way, Ctrl+C to the group or SIGTERM
+// to the launcher alone, ends the launcher as it ends: exit code 7 after
+// 6.5 s, never killed after a grace.
+TEST_F(ChildEvents, ChildOutlivingTheEventEndsTheLauncherWithItsOwnCode) {
+    for (int sig : {SIGINT, SIGTERM}) {
+        Started s = start_sleeping(native, exe, report, true, false, "6500");
+        child = s.child;
+        ASSERT_TRUE(child > 0 && ignores_interrupt(child));
+        auto sent = Clock::now();
+        kill(sig == SIGINT ? -s.running.pid : s.running.pid, sig);
+        Result r = finish(s.running);
+        EXPECT_EQ(r.code, 7) << strsignal(sig) << " " << r.signal;
+        EXPECT_GE(seconds_since(sent), 5.5) << strsignal(sig);
+        std::filesystem::remove(report);
+    }
 }
 
 TEST_F(ChildEvents, ChildEndingOnTheInterruptIsNotKilled) {
@@ -267,14 +270,14 @@ TEST_F(ChildEvents, SignalSentToTheLauncherAloneReachesTheChild) {
     }
 }
 
-// Started by nohup: the hang-up stays ignored by the launcher and its child;
-// SIGXFSZ, which the launcher ignores, is the child's default again.
+// Started with the hang-up and SIGXFSZ ignored: both stay ignored by the
+// launcher and its child.
 TEST_F(ChildEvents, InheritedIgnoreIsKept) {
     Started s = start_sleeping(native, exe, report, false, true);
     child = s.child;
     ASSERT_GT(child, 0);
     EXPECT_TRUE(ignores_interrupt(child, SIGHUP));
-    EXPECT_FALSE(ignores_interrupt(child, SIGXFSZ));
+    EXPECT_TRUE(ignores_interrupt(child, SIGXFSZ));
     kill(s.running.pid, SIGHUP);
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     EXPECT_TRUE(alive(s.running.pid) && alive(child)) << "ended by an ignored hang-up";
@@ -283,10 +286,12 @@ TEST_F(ChildEvents, InheritedIgnoreIsKept) {
     EXPECT_EQ(r.signal, SIGTERM);
 }
 
+// SIGXFSZ, which the launcher ignores, is the child's default again.
 TEST_F(ChildEvents, ChildEndedBySignalEndsTheLauncherBySameSignal) {
     Started s = start_sleeping(native, exe, report, false);
     child = s.child;
     ASSERT_GT(child, 0);
+    EXPECT_FALSE(ignores_interrupt(child, SIGXFSZ));
     kill(child, SIGUSR1);
     Result r = finish(s.running);
     EXPECT_EQ(r.signal, SIGUSR1);

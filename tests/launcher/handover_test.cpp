@@ -70,6 +70,13 @@ TEST_P(Handover, ChildSeesLauncherIdFolderAndArgv0AndNoInheritedValues) {
     EXPECT_EQ(probe.env["KOLVEX_ONEFILE_START"], std::nullopt);
     EXPECT_EQ(probe.env["KOLVEX_ONEFILE_TIME_US"], std::nullopt);
     EXPECT_EQ(probe.env["KOLVEX_ONEFILE_RANDOM"], std::nullopt);
+    // Through a link of another name the launcher is that name, as a copy is.
+    if (p.windows) return;
+    std::filesystem::create_symlink(exe, dir / "work/zstdcat");
+    probe = parse_probe(run(p, dir / "work/zstdcat").out);
+    EXPECT_EQ(probe.args, (std::vector<std::string>{dir / "work/zstdcat"}));
+    EXPECT_EQ(probe.env["KOLVEX_ONEFILE_DIRECTORY"], dir / "work");
+    EXPECT_EQ(probe.fields["self"], dir / "work/unpacked/probe");
 }
 
 // 100-nanosecond intervals since 1601-01-01 now.

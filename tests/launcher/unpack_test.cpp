@@ -274,6 +274,7 @@ TEST_P(Unpack, DeepTreeIsMadeWithASmallStackAndTheProgramStarts) {
     EXPECT_EQ(r.code, 0) << r.out << r.err;
     for (int i = 0; i < 320; i++) deep += "/a";
     EXPECT_EQ(read_file(deep + "/f"), "deep tree");
+    EXPECT_EQ(read_file(dir / "unpacked/s/l/ash.txt"), "slash");
     EXPECT_TRUE(exists(report));
 }
 

@@ -172,8 +172,8 @@ def main():
     cases["empty_part"] = container(compress(main + entry("sub\\\\e.txt", b"evil") + END))
     cases["trailing_sep"] = container(compress(main + entry("sub\\", b"evil") + END))
     cases["device"] = container(compress(main + entry("sub\\nul.txt", b"evil") + END))
-    # 320 folder levels, none there yet.
-    cases["deep_tree"] = container(compress(main + entry("a\\" * 320 + "f", b"deep tree") + END))
+    # 320 folder levels, none there yet, and folders named with '/'.
+    cases["deep_tree"] = container(compress(main + entry("a\\" * 320 + "f", b"deep tree") + entry("s/l/ash.txt", b"slash") + END))
 
     # A name whose second unit lies across a window boundary: pad the stream
     # so the next name starts one byte before 131072, then a request that

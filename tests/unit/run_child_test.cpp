@@ -77,7 +77,7 @@ void fake_close(kay_process process) {
     EXPECT_EQ(process, CHILD);
     g_calls.closes++;
 }
-void fake_forward(kay_process, std::uint32_t) { g_calls.forwards++; }
+bool fake_forward(kay_process, std::uint32_t) { return ++g_calls.forwards < 0; }
 
 // Runs the child with the own path as a run fetches it at its start.
 std::uint32_t run(const char* program, const char* argv0) {

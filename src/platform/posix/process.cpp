@@ -29,11 +29,9 @@ namespace kay_posix {
 int g_argc;
 char** g_argv;
 int g_child_signal;
+bool g_xfsz_inherited_ignored;
 
 static kay_console_handler g_handler;
-// The signal of a console event being handled; once set, the launcher ends
-// by it, whichever thread ends the process first.
-static std::atomic<int> g_event_signal{0};
 
 // The signals that stand for console events, and the event each means.
 static const int EVENT_SIGNALS[] = {SIGINT, SIGQUIT, SIGHUP, SIGTERM};
@@ -82,10 +80,9 @@ static void* handler_thread(void*) {
         int sig = sigwaitinfo(&g_handled, &info);
         if (sig < 0) continue;
         g_sent_by_process = (info.si_code == SI_USER || info.si_code == SI_QUEUE) && info.si_pid != 0;
-        g_event_signal = sig;
-        g_handler(event_of(sig));
-        // The handler never handles the event: the default action follows.
-        die_by_signal(sig);
+        // Passed on to a child: the launcher ends as the child ends. Without
+        // a child (still unpacking) the default action follows.
+        if (g_handler(event_of(sig)) == 0) die_by_signal(sig);
     }
 }
 
@@ -118,10 +115,10 @@ bool start_process(const char* program, char* const* argv, kay_process* process)
     posix_spawnattr_init(&attr);
     sigset_t empty, events = g_handled;
     sigemptyset(&empty);
-    sigaddset(&events, SIGXFSZ);
+    if (!g_xfsz_inherited_ignored) sigaddset(&events, SIGXFSZ);
     // The child gets the handled event signals and SIGXFSZ (ignored by the
-    // launcher, see main) unblocked and at their defaults; ignored ones stay
-    // ignored.
+    // launcher, see main) unblocked and at their defaults; those the
+    // launcher inherited as ignored stay ignored.
     posix_spawnattr_setsigmask(&attr, &empty);
     posix_spawnattr_setsigdefault(&attr, &events);
     posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
@@ -206,10 +203,11 @@ void close_process(kay_process process) {
     }
 }
 
-void forward_event(kay_process process, std::uint32_t event) {
+bool forward_event(kay_process process, std::uint32_t event) {
     // A signal sent to the launcher alone is passed on (SIGTERM always: no
     // terminal sends it); one from the terminal reached the child already.
     if (event == KAY_CTRL_SHUTDOWN || g_sent_by_process) kill(static_cast<pid_t>(process.value), signal_of(event));
+    return true;
 }
 
 void sleep_ms(std::uint32_t ms) {
@@ -319,9 +317,6 @@ void semaphore_close(kay_semaphore semaphore) {
 }  // namespace kay_posix
 
 void kay_exit_with_child_code(std::uint32_t code) {
-    // A child ended by the handler's SIGKILL must not make the launcher end
-    // by SIGKILL: the event's own signal ends it.
-    if (kay_posix::g_event_signal != 0) kay_posix::die_by_signal(kay_posix::g_event_signal);
     if (kay_posix::g_child_signal != 0) kay_posix::die_by_signal(kay_posix::g_child_signal);
     exit(static_cast<int>(code & 0xFF));
 }

@@ -70,9 +70,10 @@ void terminate_process(kay_process process, std::uint32_t code) {
 
 void close_process(kay_process process) { CloseHandle(system_handle(process)); }
 
-void forward_event(kay_process process, std::uint32_t event) {
+bool forward_event(kay_process process, std::uint32_t event) {
     (void)process;
     (void)event;
+    return false;
 }
 
 // The mutex is named after the full path with its letters folded, since
