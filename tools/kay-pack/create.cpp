@@ -178,10 +178,12 @@ CreateResult create_payload(const CreateRequest& request) {
     std::vector<std::string> empty_dirs;
     std::vector<SourceFile> files = scan_tree(root, request.follow_symlinks, empty_dirs);
     // The format has no folder entries: say once what is left out.
-    if (!empty_dirs.empty() && !request.quiet)
-        warn(empty_dirs.size() == 1 ? "left out the empty folder " + ::quoted(empty_dirs[0]) + " (a payload holds files only)"
-                                    : "left out " + std::to_string(empty_dirs.size()) + " empty folders, the first " +
-                                          ::quoted(empty_dirs[0]) + " (a payload holds files only)");
+    if (!empty_dirs.empty() && !request.quiet) {
+        std::string what = empty_dirs.size() == 1
+                               ? "the empty folder " + ::quoted(empty_dirs[0])
+                               : std::to_string(empty_dirs.size()) + " empty folders, the first " + ::quoted(empty_dirs[0]);
+        warn("left out " + what + " (a payload holds files only)");
+    }
     std::sort(files.begin(), files.end(), [](const SourceFile& a, const SourceFile& b) {
         std::u16string ea = extension(a.name), eb = extension(b.name);
         return ea != eb ? ea < eb : a.name < b.name;
