@@ -102,11 +102,9 @@ TEST_F(CreateErrors, NamesTheLauncherCannotTakeAreRefused) {
     write_file(path("app/main.exe"), "m");
     for (std::string pair : {"Readme.txt readme.txt", "x x.", "y y "}) {
         std::string a = pair.substr(0, pair.find(' ')), b = pair.substr(a.size() + 1);
-        write_file(path("app/" + a), "a");
-        write_file(path("app/" + b), "b");
+        for (const std::string& file : {a, b}) write_file(path("app/" + file), file);
         expect_failure({}, "'" + a + "' and '" + b + "' are the same file" + SAME_ON_WINDOWS, "main.exe");
-        unlink(path("app/" + a).c_str());
-        unlink(path("app/" + b).c_str());
+        for (const std::string& file : {a, b}) unlink(path("app/" + file).c_str());
     }
 
     // 5 components of 200 characters: 1004 units; one more file name of 20
