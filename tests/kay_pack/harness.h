@@ -17,7 +17,6 @@ using namespace kay_test;
 // Runs kay-pack with `args` (and `options` for the rest).
 Result kay_pack(const std::vector<std::string>& args, RunOptions options = {});
 
-// Why kay-pack takes two entry names for one file.
 inline const std::string SAME_ON_WINDOWS =
     " (Windows ignores case and trailing dots and blanks, and takes '/' for '\\')";
 inline const std::string SAME_SEPARATOR = " ('/' and '\\' are one separator)";

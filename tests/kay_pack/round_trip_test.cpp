@@ -70,15 +70,15 @@ TEST_F(RoundTrip, CreateThenDecodeListVerifyExtractGivesTheSameTree) {
     EXPECT_EQ(c.err, "");
 
     std::string payload = read_file(path("p.kay"));
-    // Frame header: no single-segment flag, no checksum, no dictionary; a
-    // window of the smallest power of two (mantissa 0) that holds the entry
-    // stream, so a launcher's decoder reserves no more.
+    // Frame header: no single-segment flag, no checksum, no dictionary; the
+    // window the smallest power of two (from 2^10) that holds the entry stream.
     ASSERT_EQ(payload.substr(3, 4), "\x28\xB5\x2F\xFD");
     EXPECT_EQ(static_cast<unsigned char>(payload[7]) & 0x27, 0);
     std::vector<Entry> entries = decode_payload(payload);
     std::uint64_t stream_size = 2;
     for (const Entry& e : entries) stream_size += e.name.size() * 2 + 14 + e.content.size();
-    EXPECT_EQ(static_cast<unsigned char>(payload[8]), (std::max(10, std::bit_width(stream_size - 1)) - 10) << 3);
+    EXPECT_EQ(std::uint64_t{static_cast<unsigned char>(payload[8])},
+              (std::max<std::uint64_t>(10, std::bit_width(stream_size - 1)) - 10) << 3);
 
     ASSERT_EQ(entries.size(), tree.size());
     EXPECT_EQ(utf8(entries[0].name), "bin\\app");
