@@ -161,7 +161,8 @@ TEST_F(Build, AssemblyRefusesBadInputAndLaunchersRefuseBadData) {
     write_file(path("short.kay"), payload.substr(0, payload.size() - 1));
     write_file(path("kax.kay"), "KAX" + payload.substr(3));
     auto payload_of = [](std::u16string a, std::u16string b) {
-        return make_payload(entry_bytes(u"probe", "", 1) + entry_bytes(a, "", 1) + entry_bytes(b, "", 1) + std::string(2, '\0'));
+        return make_payload(entry_bytes(u"probe", "", 1) + entry_bytes(a, "", 1) + entry_bytes(b, "", 1) +
+                            std::string(2, '\0'));
     };
     write_file(path("slash.kay"), payload_of(u"a/x", u"a\\x"));
     write_file(path("case.kay"), payload_of(u"Readme.txt", u"readme.txt"));
@@ -177,7 +178,8 @@ TEST_F(Build, AssemblyRefusesBadInputAndLaunchersRefuseBadData) {
          "kay-pack: '" + probe + "': not a Windows program (no MZ header)\n"},
         {{path("app.kay"), "--launcher", path("app.kay")}, "kay-pack: '" + path("app.kay") + "': not an ELF program\n"},
         {{path("slash.kay")},
-         "kay-pack: '" + path("slash.kay") + "': entries 2 'a/x' and 3 'a\\x' are the same file" + SAME_SEPARATOR + "\n"},
+         "kay-pack: '" + path("slash.kay") + "': entries 2 'a/x' and 3 'a\\x' are the same file" + SAME_SEPARATOR +
+             "\n"},
         {{path("case.kay"), "--target", "win32", "--launcher", probe},
          "kay-pack: '" + path("case.kay") + "': entries 2 'Readme.txt' and 3 'readme.txt' are the same file" +
              SAME_ON_WINDOWS + "\n"},
@@ -410,9 +412,6 @@ TEST_F(Build, BadArgumentsAreReportedBeforeAnythingIsBuilt) {
         {{app, "--main", "main", "-o", out, "--target", "win32", "--file-version", "99999.70000.1.2"}, 2,
          "option --file-version '99999.70000.1.2': a Windows version holds numbers from 0 to 65535 in each of its four "
          "fields (see kay-pack --help)"},
-        {{app, "--main", "main", "-o", out, "--target", "win64", "--version", "1.65536"}, 2,
-         "option --version '1.65536': a Windows version holds numbers from 0 to 65535 in each of its four fields (see "
-         "kay-pack --help)"},
         {{path("win"), "--main", "main", "-o", out, "--target", "win32"}, 1,
          "'Readme.txt' and 'readme.txt' are the same file" + SAME_ON_WINDOWS},
         {{path("none"), "--main", "main", "-o", out}, 1,

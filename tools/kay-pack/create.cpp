@@ -177,13 +177,6 @@ CreateResult create_payload(const CreateRequest& request) {
 
     std::vector<std::string> empty_dirs;
     std::vector<SourceFile> files = scan_tree(root, request.follow_symlinks, empty_dirs);
-    // The format has no folder entries: say once what is left out.
-    if (!empty_dirs.empty() && !request.quiet) {
-        std::string what = empty_dirs.size() == 1
-                               ? "the empty folder " + ::quoted(empty_dirs[0])
-                               : std::to_string(empty_dirs.size()) + " empty folders, the first " + ::quoted(empty_dirs[0]);
-        warn("left out " + what + " (a payload holds files only)");
-    }
     std::sort(files.begin(), files.end(), [](const SourceFile& a, const SourceFile& b) {
         std::u16string ea = extension(a.name), eb = extension(b.name);
         return ea != eb ? ea < eb : a.name < b.name;
@@ -201,6 +194,13 @@ CreateResult create_payload(const CreateRequest& request) {
         if (const auto* earlier = name_set_add(names, files[i].name, i))
             fail(::quoted(files[earlier->first].rel) + " and " + ::quoted(files[i].rel) + " are the same file " +
                  same_file_text(names.rules));
+    // The format has no folder entries: say once what is left out.
+    if (!empty_dirs.empty() && !request.quiet) {
+        std::string first = ::quoted(empty_dirs[0]);
+        std::string what = std::to_string(empty_dirs.size()) + " empty folders, the first " + first;
+        if (empty_dirs.size() == 1) what = "the empty folder " + first;
+        warn("left out " + what + " (a payload holds files only)");
+    }
 
     std::uint64_t total = 0, stream_size = 2;  // the end marker
     for (const SourceFile& file : files) {
