@@ -60,3 +60,36 @@ kay_name_reason check_entry_name(const char16_t* name, std::size_t length) {
     }
     return KAY_NAME_OK;
 }
+
+// The simple upper-case form Windows compares names by, for the letters of
+// Latin (ASCII, Latin-1, Latin Extended-A), Greek, Cyrillic and the full-width
+// ASCII letters; other units compare as they are.
+static char16_t windows_upper(char16_t c) {
+    auto in = [c](unsigned lo, unsigned hi) { return c >= lo && c <= hi; };
+    if (in(u'a', u'z') || (in(0xE0, 0xFE) && c != 0xF7) || in(0x3B1, 0x3C1) || in(0x3C3, 0x3CB) || in(0x430, 0x44F) ||
+        in(0xFF41, 0xFF5A))
+        return static_cast<char16_t>(c - 0x20);
+    if (c == 0xFF) return 0x178;
+    if (in(0x450, 0x45F)) return static_cast<char16_t>(c - 0x50);
+    // Latin Extended-A pairs an upper-case letter with the next unit, odd
+    // lower-case in 0100-0137 and 014A-0177, even in 0139-0148 and 0179-017E;
+    // the dotless i (0131) keeps its own form.
+    if ((in(0x100, 0x137) || in(0x14A, 0x177)) && (c & 1) != 0 && c != 0x131) return static_cast<char16_t>(c - 1);
+    if ((in(0x139, 0x148) || in(0x179, 0x17E)) && (c & 1) == 0) return static_cast<char16_t>(c - 1);
+    return c;
+}
+
+std::size_t entry_name_key(const char16_t* name, std::size_t length, kay_name_rules rules, char16_t* key) {
+    std::size_t n = 0;
+    for (std::size_t i = 0; i <= length; i++) {
+        bool end_of_component = i == length || is_separator(name[i]);
+        // An acceptable component is never dots and blanks only, so this
+        // leaves at least one unit of it.
+        if (end_of_component && rules == KAY_NAMES_WINDOWS)
+            while (n > 0 && (key[n - 1] == u'.' || key[n - 1] == u' ')) n--;
+        if (i == length) break;
+        if (end_of_component) key[n++] = u'\\';
+        else key[n++] = rules == KAY_NAMES_WINDOWS ? windows_upper(name[i]) : name[i];
+    }
+    return n;
+}

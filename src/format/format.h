@@ -19,7 +19,7 @@ constexpr std::uint32_t KAY_PATH_CAPACITY = 4096;
 
 // The launcher decodes into a window of this many bytes at a time.
 constexpr std::size_t KAY_WINDOW_SIZE = 131072;
-// The largest frame window, 2^27 bytes: what kay-pack writes and what a
+// The largest frame window, 2^27 bytes: the most kay-pack writes and what a
 // launcher's decoder takes with its default parameters (the library rounds
 // its limit up by one byte).
 constexpr unsigned KAY_WINDOW_LOG = 27;
@@ -66,6 +66,17 @@ enum kay_name_reason {
     KAY_NAME_DEVICE,
 };
 kay_name_reason check_entry_name(const char16_t* name, std::size_t length);
+
+// Which entry names are one file. On every system '/' and '\\' are the same
+// separator. Windows also ignores case and drops trailing dots and blanks of
+// each component, so "Readme.txt" and "readme.txt", "x" and "x." are one
+// file there. kay-pack takes the Windows rules for a Windows target, and for
+// a payload without a target when its main program ends in ".exe".
+enum kay_name_rules { KAY_NAMES_ANY_SYSTEM, KAY_NAMES_WINDOWS };
+// The key of an acceptable entry name: two names are one file under `rules`
+// when their keys are equal. Writes at most `length` units to `key` and
+// returns their count.
+std::size_t entry_name_key(const char16_t* name, std::size_t length, kay_name_rules rules, char16_t* key);
 
 // One code point of UTF-16 text `s` of `n` units from s[*i], which moves past
 // it. An unpaired surrogate gives false, with the unit itself in *cp.

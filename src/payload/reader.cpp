@@ -2,6 +2,7 @@
 
 #define ZSTD_STATIC_LINKING_ONLY  // ZSTD_WINDOWLOG_LIMIT_DEFAULT
 #include <zstd.h>
+#include <zstd_errors.h>
 
 #include <atomic>
 #include <cstdlib>
@@ -30,6 +31,9 @@ static std::size_t g_released;  // input bytes handed back
 // with no input left.
 static bool g_filled;
 static unsigned char* g_windows;  // SLOTS windows
+// The decoder could not get the memory a frame's window asks for: that is
+// reported as such, not as corrupt data.
+static std::atomic<bool> g_out_of_memory;
 
 // Decodes the next window into `out`: its size, or 0 when no byte can come
 // (corrupt data, or the input used up). 0 ends the decoding.
@@ -37,7 +41,10 @@ static std::size_t decode_window(unsigned char* out) {
     while (g_input.pos < g_input.size || g_filled) {
         ZSTD_outBuffer window = {out, KAY_WINDOW_SIZE, 0};
         std::size_t result = ZSTD_decompressStream(g_context, &window, &g_input);
-        if (ZSTD_isError(result)) return 0;
+        if (ZSTD_isError(result)) {
+            if (ZSTD_getErrorCode(result) == ZSTD_error_memory_allocation) g_out_of_memory = true;
+            return 0;
+        }
         if (g_input.pos - g_released >= RELEASE_STEP) {
             kay_sys.release_data_block(static_cast<const unsigned char*>(g_input.src) + g_released,
                                        g_input.pos - g_released);
@@ -91,7 +98,7 @@ static void next_window() {
         g_current_size = g_size[g_head];
     }
     g_current_pos = 0;
-    if (g_current_size == 0) fatal_error(MSG_DECODE);
+    if (g_current_size == 0) fatal_error(g_out_of_memory ? MSG_NO_MEMORY : MSG_DECODE);
 }
 
 static void close_semaphores() {
@@ -111,6 +118,7 @@ void setup(const unsigned char* input, std::size_t size) {
     g_input = {input, size, 0};
     g_released = 0;
     g_filled = false;
+    g_out_of_memory = false;
     g_current = g_windows;
     g_current_size = g_current_pos = 0;
     g_holding = false;

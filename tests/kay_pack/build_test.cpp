@@ -160,6 +160,12 @@ TEST_F(Build, AssemblyRefusesBadInputAndLaunchersRefuseBadData) {
     std::string payload = read_file(path("app.kay"));
     write_file(path("short.kay"), payload.substr(0, payload.size() - 1));
     write_file(path("kax.kay"), "KAX" + payload.substr(3));
+    auto payload_of = [](std::u16string a, std::u16string b) {
+        return make_payload(entry_bytes(u"probe", "", 1) + entry_bytes(a, "", 1) + entry_bytes(b, "", 1) +
+                            std::string(2, '\0'));
+    };
+    write_file(path("slash.kay"), payload_of(u"a/x", u"a\\x"));
+    write_file(path("case.kay"), payload_of(u"Readme.txt", u"readme.txt"));
     std::string out = path("out/launcher");
     struct Case {
         std::vector<std::string> args;
@@ -171,6 +177,12 @@ TEST_F(Build, AssemblyRefusesBadInputAndLaunchersRefuseBadData) {
         {{path("app.kay"), "--target", "win32", "--launcher", probe},
          "kay-pack: '" + probe + "': not a Windows program (no MZ header)\n"},
         {{path("app.kay"), "--launcher", path("app.kay")}, "kay-pack: '" + path("app.kay") + "': not an ELF program\n"},
+        {{path("slash.kay")},
+         "kay-pack: '" + path("slash.kay") + "': entries 2 'a/x' and 3 'a\\x' are the same file" + SAME_SEPARATOR +
+             "\n"},
+        {{path("case.kay"), "--target", "win32", "--launcher", probe},
+         "kay-pack: '" + path("case.kay") + "': entries 2 'Readme.txt' and 3 'readme.txt' are the same file" +
+             SAME_ON_WINDOWS + "\n"},
         {{path("app.kay"), "--target", "win64", "--launcher", path("none.exe")},
          "kay-pack: prebuilt launcher '" + path("none.exe") + "': No such file or directory\n"},
     };
@@ -376,6 +388,7 @@ TEST_F(Build, ReadmeRecipeGivesPythonItsHome) {
 TEST_F(Build, BadArgumentsAreReportedBeforeAnythingIsBuilt) {
     write_file(path("app/main"), "#!/bin/sh\n");
     write_file(path("outside"), "x");
+    for (const char* name : {"win/main", "win/Readme.txt", "win/readme.txt"}) write_file(path(name), "x");
     std::string app = path("app"), out = path("out/launcher");
     struct Case {
         std::vector<std::string> args;
@@ -396,6 +409,11 @@ TEST_F(Build, BadArgumentsAreReportedBeforeAnythingIsBuilt) {
         {{app, "--main", "main", "-o", out, "--company", "two\nlines"}, 2,
          "option --company must not contain control characters (see kay-pack --help)"},
         {{app, "--main", "main", "-o", out, "--frobnicate"}, 2, "unknown option '--frobnicate' (see kay-pack --help)"},
+        {{app, "--main", "main", "-o", out, "--target", "win32", "--file-version", "99999.70000.1.2"}, 2,
+         "option --file-version '99999.70000.1.2': a Windows version holds numbers from 0 to 65535 in each of its four "
+         "fields (see kay-pack --help)"},
+        {{path("win"), "--main", "main", "-o", out, "--target", "win32"}, 1,
+         "'Readme.txt' and 'readme.txt' are the same file" + SAME_ON_WINDOWS},
         {{path("none"), "--main", "main", "-o", out}, 1,
          "application directory '" + path("none") + "': No such file or directory"},
         {{path("outside"), "--main", "main", "-o", out}, 1,

@@ -98,6 +98,14 @@ TEST_F(CreateErrors, NamesTheLauncherCannotTakeAreRefused) {
     expect_failure({},
                    "'" + path("app/Aux.tar.gz") + "': unusable entry name: Windows device name (CON, NUL, COM1...)");
     unlink(path("app/Aux.tar.gz").c_str());
+    // A Windows program's files must stay apart on Windows.
+    write_file(path("app/main.exe"), "m");
+    for (std::string pair : {"Readme.txt readme.txt", "x x.", "y y "}) {
+        std::string a = pair.substr(0, pair.find(' ')), b = pair.substr(a.size() + 1);
+        for (const std::string& file : {a, b}) write_file(path("app/" + file), file);
+        expect_failure({}, "'" + a + "' and '" + b + "' are the same file" + SAME_ON_WINDOWS, "main.exe");
+        for (const std::string& file : {a, b}) unlink(path("app/" + file).c_str());
+    }
 
     // 5 components of 200 characters: 1004 units; one more file name of 20
     // units crosses 1023.
@@ -110,6 +118,14 @@ TEST_F(CreateErrors, NamesTheLauncherCannotTakeAreRefused) {
     std::string long_name = deep + std::string(20, 'z');
     write_file(path("app/" + long_name), "x");
     expect_failure({}, "'" + path("app/" + long_name) + "': unusable entry name: longer than 1023 UTF-16 units");
+}
+
+TEST_F(CreateErrors, EmptyFoldersLeftOutAreNamedOnceUnlessQuiet) {
+    for (const char* dir : {"app/e1", "app/e2", "app/e2/e3"}) mkdir(path(dir).c_str(), 0755);
+    Result r = kay_pack({"create", path("app"), "--main", "main", "-o", path("out/p.kay")});
+    EXPECT_EQ(r.code, 0);
+    EXPECT_EQ(r.err, "kay-pack: warning: left out 3 empty folders, the first 'e1' (a payload holds files only)\n");
+    EXPECT_EQ(kay_pack({"create", path("app"), "--main", "main", "-o", path("out/p.kay"), "-q"}).err, "");
 }
 
 TEST_F(CreateErrors, UnreadableFileLeavesNoOutputAndKeepsAnOldOne) {

@@ -17,6 +17,10 @@ using namespace kay_test;
 // Runs kay-pack with `args` (and `options` for the rest).
 Result kay_pack(const std::vector<std::string>& args, RunOptions options = {});
 
+inline const std::string SAME_ON_WINDOWS =
+    " (Windows ignores case and trailing dots and blanks, and takes '/' for '\\')";
+inline const std::string SAME_SEPARATOR = " ('/' and '\\' are one separator)";
+
 struct Entry {
     std::u16string name;
     std::uint64_t size = 0;

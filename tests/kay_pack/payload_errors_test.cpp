@@ -81,7 +81,7 @@ TEST_F(PayloadErrors, WindowBeyondTheLauncherLimit) {
     write_file(path("app/main"), "m");
     ASSERT_EQ(kay_pack({"create", path("app"), "--main", "main", "-o", path("p.kay"), "-q"}).code, 0);
     std::string payload = read_file(path("p.kay"));
-    ASSERT_EQ(static_cast<unsigned char>(payload[8]), 0x88);
+    ASSERT_EQ(static_cast<unsigned char>(payload[8]), 0x00);  // 2^10, the smallest window
     payload[8] = static_cast<char>(0x89);  // 2^27 + 2^24
     expect_rejected(payload, "frame window of 150994944 bytes exceeds the launcher's limit of 134217728");
 }
@@ -139,13 +139,20 @@ TEST_F(PayloadErrors, VerifyReportsEveryUnacceptableEntry) {
 
     std::string stream = entry_bytes(u"main", "m", crc_of("m")) + entry_bytes(u"f", "abc", crc_of("abc") ^ 1) +
                          entry_bytes(u"empty", "", 0) + entry_bytes(u"main", "m", crc_of("m")) +
-                         entry_bytes(u"zero", std::string("\x9d\x0a\xd9\x6d", 4), 0) + std::string(2, '\0');
+                         entry_bytes(u"zero", std::string("\x9d\x0a\xd9\x6d", 4), 0) + entry_bytes(u"a/x", "", 1) +
+                         entry_bytes(u"a\\x", "", 1) + std::string(2, '\0');
     char mismatch[96];
     std::snprintf(mismatch, sizeof mismatch, "entry 2 'f': crc mismatch (stored %08x, content gives %08x)",
                   crc_of("abc") ^ 1, crc_of("abc"));
     expect_verify_problems(make_payload(stream), {mismatch, "entry 3 'empty': crc 0 (the launcher would never write this file)",
                                                   "entry 4 'main': name appears more than once",
-                                                  "entry 5 'zero': crc 0 (the launcher would never write this file)"});
+                                                  "entry 5 'zero': crc 0 (the launcher would never write this file)",
+                                                  "entry 7 'a\\x': the same file as entry 6 'a/x'" + SAME_SEPARATOR});
+    // A Windows program's payload: Windows' rules.
+    std::string windows = entry_bytes(u"main.exe", "", 1) + entry_bytes(u"Readme.txt", "", 1) +
+                          entry_bytes(u"readme.txt", "", 1) + std::string(2, '\0');
+    expect_verify_problems(make_payload(windows),
+                           {"entry 3 'readme.txt': the same file as entry 2 'Readme.txt'" + SAME_ON_WINDOWS});
     expect_verify_problems(make_payload(std::string(2, '\0')), {"no entries (no program to start)"});
 }
 

@@ -14,6 +14,7 @@
 #include "launcher_image.h"
 #include "names.h"
 #include "output_file.h"
+#include "pe_resources.h"
 #include "prebuilt.h"
 
 static const char ASSEMBLE_HELP[] =
@@ -75,6 +76,10 @@ AssembleRequest assemble_request(const ParsedArgs& args) {
     std::string version = text("--version", KAY_DEFAULT_VERSION);
     r.constants = {text("--target-spec", ""), text("--company", KAY_DEFAULT_COMPANY), text("--product", ""), version,
                    text("--file-version", version), text("--product-version", version)};
+    // The version resource holds the file and product versions.
+    if (windows_target(r.target))
+        for (const char* option : {"--file-version", "--product-version"})
+            check_version_fields(has_option(args, option) ? option : "--version", text(option, version));
     r.spec_given = has_option(args, "--target-spec");
     r.product_given = has_option(args, "--product");
     r.description = text("--description", "");
@@ -131,6 +136,15 @@ std::uint64_t assemble_launcher(AssembleRequest r, const std::string& payload_pa
     bool windows = windows_target(r.target);
     if (r.launcher.empty()) r.launcher = find_prebuilt(r.target);
     BlockPayload payload = read_block_payload(payload_path, index);
+    // The target's file system must keep every entry apart.
+    NameSet names{name_rules(windows), {}};
+    for (std::size_t i = 0; i < payload.index.size(); i++) {
+        const std::u16string& name = payload.index[i].name;
+        if (const auto* earlier = name_set_add(names, name, i + 1))
+            fail(::quoted(payload_path) + ": entries " + std::to_string(earlier->first) + " " +
+                 ::quoted(display_name(earlier->second)) + " and " + std::to_string(i + 1) + " " +
+                 ::quoted(display_name(name)) + " are the same file " + same_file_text(names.rules));
+    }
     LauncherConstants& c = r.constants;
     if (!r.product_given) {
         std::string main = main_rel;

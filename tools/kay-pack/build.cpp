@@ -53,6 +53,7 @@ int run_build(int argc, char** argv) {
     expect_create_arguments(args, "OUT");
     AssembleRequest launcher = assemble_request(args);
     CreateRequest pack = create_request(args);
+    pack.target = launcher.target;
     if (!launcher.icon.empty()) {
         std::error_code ec;
         std::filesystem::file_status st = std::filesystem::status(fs_path(launcher.icon), ec);

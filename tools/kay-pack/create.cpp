@@ -17,7 +17,9 @@
 #include "format/format.h"
 #include "host.h"
 #include "main_path.h"
+#include "names.h"
 #include "output_file.h"
+#include "prebuilt.h"
 #include "progress.h"
 #include "tree_scan.h"
 
@@ -149,6 +151,15 @@ static std::u16string extension(const std::u16string& name) {
     return name.substr(dot);
 }
 
+// The frame's window: the smallest power of two that holds the whole entry
+// stream, at most 2^27. The launcher's decoder reserves that much, so a
+// small payload needs little memory to unpack.
+static int window_log(std::uint64_t stream_size) {
+    int log = ZSTD_WINDOWLOG_MIN;
+    while (log < static_cast<int>(KAY_WINDOW_LOG) && (std::uint64_t{1} << log) < stream_size) log++;
+    return log;
+}
+
 static std::string strip_trailing_slashes(std::string path) {
     while (path.size() > 1 && path.back() == '/') path.pop_back();
     return path;
@@ -164,7 +175,8 @@ CreateResult create_payload(const CreateRequest& request) {
     result.main_rel = resolve_main(root, request.main, request.follow_symlinks);
     std::u16string main_name = entry_name_for(result.main_rel, root + "/" + result.main_rel);
 
-    std::vector<SourceFile> files = scan_tree(root, request.follow_symlinks);
+    std::vector<std::string> empty_dirs;
+    std::vector<SourceFile> files = scan_tree(root, request.follow_symlinks, empty_dirs);
     std::sort(files.begin(), files.end(), [](const SourceFile& a, const SourceFile& b) {
         std::u16string ea = extension(a.name), eb = extension(b.name);
         return ea != eb ? ea < eb : a.name < b.name;
@@ -173,15 +185,34 @@ CreateResult create_payload(const CreateRequest& request) {
                                 [&](const SourceFile& f) { return f.name == main_name; });
     if (main_it == files.end()) fail("--main " + ::quoted(request.main) + ": not among the files of " + ::quoted(root));
     std::rotate(files.begin(), main_it, main_it + 1);
+    // Two names that are one file where the payload is unpacked would lose
+    // one of them. A launcher's target says which system that is; a payload
+    // alone is for Windows when its main program ends in ".exe".
+    bool windows = request.target.empty() ? is_windows_program(main_name) : windows_target(request.target);
+    NameSet names{name_rules(windows), {}};
+    for (std::size_t i = 0; i < files.size(); i++)
+        if (const auto* earlier = name_set_add(names, files[i].name, i))
+            fail(::quoted(files[earlier->first].rel) + " and " + ::quoted(files[i].rel) + " are the same file " +
+                 same_file_text(names.rules));
+    // The format has no folder entries: say once what is left out.
+    if (!empty_dirs.empty() && !request.quiet) {
+        std::string first = ::quoted(empty_dirs[0]);
+        std::string what = std::to_string(empty_dirs.size()) + " empty folders, the first " + first;
+        if (empty_dirs.size() == 1) what = "the empty folder " + first;
+        warn("left out " + what + " (a payload holds files only)");
+    }
 
-    std::uint64_t total = 0;
-    for (const SourceFile& file : files) total += file.size;
+    std::uint64_t total = 0, stream_size = 2;  // the end marker
+    for (const SourceFile& file : files) {
+        total += file.size;
+        stream_size += file.name.size() * 2 + 2 + 12 + file.size;
+    }
 
     Packer packer;
     packer.cctx = ZSTD_createCCtx();
     if (packer.cctx == nullptr) fail("out of memory");
     set_param(packer.cctx, ZSTD_c_compressionLevel, request.level, "the compression level");
-    set_param(packer.cctx, ZSTD_c_windowLog, KAY_WINDOW_LOG, "the window size");
+    set_param(packer.cctx, ZSTD_c_windowLog, window_log(stream_size), "the window size");
     set_param(packer.cctx, ZSTD_c_enableLongDistanceMatching, 1, "long-distance matching");
     set_param(packer.cctx, ZSTD_c_checksumFlag, 0, "the checksum flag");
     set_param(packer.cctx, ZSTD_c_contentSizeFlag, 0, "the content size flag");

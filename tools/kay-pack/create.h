@@ -13,6 +13,7 @@ struct CreateRequest {
     std::string root;    // application directory
     std::string main;    // --main as given
     std::string output;  // payload file to write
+    std::string target;  // the launcher's target (build), or "" (create)
     int level = 0;
     int threads = 1;
     bool follow_symlinks = false;

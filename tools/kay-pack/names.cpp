@@ -65,3 +65,24 @@ std::string json_string(const std::u16string& name) {
         [&](char16_t unit) { escape(unit); });
     return out + "\"";
 }
+
+kay_name_rules name_rules(bool windows) { return windows ? KAY_NAMES_WINDOWS : KAY_NAMES_ANY_SYSTEM; }
+
+bool is_windows_program(const std::u16string& main_name) {
+    std::u16string key(main_name.size(), u'\0');
+    key.resize(entry_name_key(main_name.data(), main_name.size(), KAY_NAMES_WINDOWS, key.data()));
+    return key.size() >= 4 && key.compare(key.size() - 4, 4, u".EXE") == 0;
+}
+
+const char* same_file_text(kay_name_rules rules) {
+    return rules == KAY_NAMES_WINDOWS ? "(Windows ignores case and trailing dots and blanks, and takes '/' for '\\')"
+                                      : "('/' and '\\' are one separator)";
+}
+
+const std::pair<std::size_t, std::u16string>* name_set_add(NameSet& set, const std::u16string& name,
+                                                           std::size_t number) {
+    std::u16string key(name.size(), u'\0');
+    key.resize(entry_name_key(name.data(), name.size(), set.rules, key.data()));
+    auto [it, added] = set.seen.try_emplace(key, number, name);
+    return added ? nullptr : &it->second;
+}

@@ -33,6 +33,9 @@ struct VersionTexts {
 // four digit runs of the file and product versions, the texts in the
 // 040904B0 string table, and the translation 0x409/1200.
 std::string version_resource(const VersionTexts& texts);
+// Fails, naming `option`, when a field of `version` does not fit the
+// resource's 16 bits (it would wrap).
+void check_version_fields(const std::string& option, const std::string& version);
 
 // RT_ICON (ids 1..n) and RT_GROUP_ICON (id 1) resources from the bytes of
 // an .ico file; fails naming `path` when it is not one.

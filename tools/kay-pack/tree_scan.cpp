@@ -1,5 +1,6 @@
 #include "tree_scan.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <set>
 #include <utility>
@@ -16,6 +17,7 @@ struct Scan {
     bool follow;
     std::vector<SourceFile> files;
     std::set<fs::path> open_dirs;  // the directories being walked (canonical), for link loops
+    std::vector<std::string> empty_dirs;
 };
 
 }  // namespace
@@ -46,7 +48,9 @@ static fs::path canonical_dir(const std::string& path) {
     return canonical;
 }
 
+// Scans `dir`; a folder with no file below it is listed in empty_dirs.
 static void scan_dir(Scan& scan, const std::string& dir, const std::string& rel_dir) {
+    std::size_t files_before = scan.files.size();
     std::vector<std::string> children;
     std::error_code ec;
     for (fs::directory_iterator it(fs_path(dir), ec), end; !ec && it != end; it.increment(ec))
@@ -85,9 +89,10 @@ static void scan_dir(Scan& scan, const std::string& dir, const std::string& rel_
             fail(::quoted(path) + ": " + kind_of(st.type()) + " (only regular files can be packed)");
         }
     }
+    if (scan.files.size() == files_before && !rel_dir.empty()) scan.empty_dirs.push_back(rel_dir);
 }
 
-std::vector<SourceFile> scan_tree(const std::string& root, bool follow_symlinks) {
+std::vector<SourceFile> scan_tree(const std::string& root, bool follow_symlinks, std::vector<std::string>& empty_dirs) {
     Scan scan;
     scan.follow = follow_symlinks;
     std::error_code ec;
@@ -96,5 +101,7 @@ std::vector<SourceFile> scan_tree(const std::string& root, bool follow_symlinks)
     if (!fs::is_directory(st)) fail("application directory " + ::quoted(root) + ": not a directory");
     scan.open_dirs.insert(canonical_dir(root));
     scan_dir(scan, root, "");
+    empty_dirs = std::move(scan.empty_dirs);
+    std::sort(empty_dirs.begin(), empty_dirs.end());
     return scan.files;
 }

@@ -14,8 +14,10 @@ struct SourceFile {
 
 // Every regular file under `root`, in no particular order. Symbolic links
 // are refused unless `follow_symlinks`; devices, pipes and sockets always
-// are. Names that the launcher would not accept are refused too.
-std::vector<SourceFile> scan_tree(const std::string& root, bool follow_symlinks);
+// are. Names that the launcher would not accept are refused too. The
+// folders below `root` with no file in them (relative, sorted) go to
+// `empty_dirs`: a payload holds files only.
+std::vector<SourceFile> scan_tree(const std::string& root, bool follow_symlinks, std::vector<std::string>& empty_dirs);
 
 // The entry name for a relative path with '/' separators; fails with a
 // message naming `what` when it cannot be one.

@@ -1,7 +1,6 @@
 // kay-pack verify: decodes a whole payload, alone or inside a launcher, and
 // checks what the launcher relies on.
 #include <cstdio>
-#include <set>
 
 #include "args.h"
 #include "commands.h"
@@ -21,9 +20,12 @@ static const char VERIFY_HELP[] =
     "Zstandard frame, without dictionary, whose window is at most 2^27 bytes;\n"
     "every entry complete, with an acceptable name (not empty, at most %u\n"
     "UTF-16 units, relative, no ':', no '.' or '..' component, no NUL, valid\n"
-    "UTF-16), not named twice, and whose crc matches its content (a CRC-32 of 0\n"
-    "stored as 1); at least one entry; the end marker with nothing after it; the\n"
-    "two zero filler bytes and the trailing length.\n"
+    "UTF-16), not named twice (nor, for a Windows launcher or a payload whose\n"
+    "first entry ends in .exe, by names Windows takes for one file: case, trailing\n"
+    "dots and blanks and '/' for '\\' do not count; '/' and '\\' are one separator\n"
+    "everywhere), and whose crc matches its content (a CRC-32 of 0 stored as 1);\n"
+    "at least one entry; the end marker with nothing after it; the two zero filler\n"
+    "bytes and the trailing length.\n"
     "\n"
     "FILE may also be a launcher (Linux or Windows): then its data block is\n"
     "found as the launcher finds it, the constants and the entry index are\n"
@@ -87,7 +89,9 @@ int run_verify(int argc, char** argv) {
     progress_start(progress, "verifying", quiet, 0, 0);
 
     std::uint64_t problems = 0, count = 0, total = 0;
-    std::set<std::u16string> seen;
+    // A launcher's entries must be apart on its system; a payload's on
+    // Windows when its main program ends in ".exe".
+    NameSet names{name_rules(launcher == KAY_WINDOWS_LAUNCHER), {}};
     std::vector<IndexEntry> entries;
     EntryHeader header;
     auto problem = [&](const std::string& text) {
@@ -99,7 +103,12 @@ int run_verify(int argc, char** argv) {
         count++;
         total += header.size;
         if (const char* why = name_problem(header.name)) problem(std::string("unusable name: ") + why);
-        if (!seen.insert(header.name).second) problem("name appears more than once");
+        if (count == 1 && kind == nullptr) names.rules = name_rules(is_windows_program(header.name));
+        if (const auto* earlier = name_set_add(names, header.name, count)) {
+            if (earlier->second == header.name) problem("name appears more than once");
+            else problem("the same file as entry " + std::to_string(earlier->first) + " " +
+                         ::quoted(display_name(earlier->second)) + " " + same_file_text(names.rules));
+        }
         std::uint32_t crc = stored_crc(stream_content_crc(stream, header.size));
         char text[96];
         if (header.crc == KAY_CRC_MISSING) {

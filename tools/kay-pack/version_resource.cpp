@@ -1,6 +1,7 @@
 // VS_VERSION_INFO: nested blocks of length, value length, type (1 text, 0
 // binary), a UTF-16 key, then the value and the children, each on a 32-bit
 // boundary.
+#include <algorithm>
 #include <cctype>
 
 #include "fail.h"
@@ -52,10 +53,9 @@ Block text(const std::string& key, const std::string& value) {
     return {key, units, static_cast<std::uint16_t>(units.size() / 2), true, {}};
 }
 
-// "1.2.3.4" (fewer parts, or text after the numbers, too) as two 32-bit
-// halves: the first four runs of digits, missing ones 0.
-void version_numbers(const std::string& version, std::string& out) {
-    std::uint32_t parts[4] = {0, 0, 0, 0};
+// "1.2.3.4" (fewer parts, or text after the numbers, too): the first four
+// runs of digits, missing ones 0; a run above 65535 counts as 65536.
+void version_parts(const std::string& version, std::uint32_t parts[4]) {
     int n = 0;
     for (std::size_t i = 0; i < version.size() && n < 4;) {
         if (!std::isdigit(static_cast<unsigned char>(version[i]))) {
@@ -64,9 +64,15 @@ void version_numbers(const std::string& version, std::string& out) {
         }
         std::uint32_t v = 0;
         for (; i < version.size() && std::isdigit(static_cast<unsigned char>(version[i])); i++)
-            v = v * 10 + static_cast<std::uint32_t>(version[i] - '0');
-        parts[n++] = v & 0xFFFF;
+            v = std::min<std::uint32_t>(v * 10 + static_cast<std::uint32_t>(version[i] - '0'), 0x10000);
+        parts[n++] = v;
     }
+}
+
+// The version as two 32-bit halves of 16-bit fields.
+void version_numbers(const std::string& version, std::string& out) {
+    std::uint32_t parts[4] = {0, 0, 0, 0};
+    version_parts(version, parts);
     put_le(out, parts[0] << 16 | parts[1], 4);
     put_le(out, parts[2] << 16 | parts[3], 4);
 }
@@ -100,4 +106,13 @@ std::string version_resource(const VersionTexts& t) {
     std::string out;
     write(out, root);
     return out;
+}
+
+void check_version_fields(const std::string& option, const std::string& version) {
+    std::uint32_t parts[4] = {0, 0, 0, 0};
+    version_parts(version, parts);
+    for (std::uint32_t part : parts)
+        if (part > 0xFFFF)
+            fail_usage("option " + option + " " + quoted(version) +
+                       ": a Windows version holds numbers from 0 to 65535 in each of its four fields");
 }
