@@ -33,21 +33,42 @@ static const char* unsafe_reason(kay_target_verdict verdict) {
     }
 }
 
+// A folder of the user's own that every user may write to (one made under
+// umask 000 by an older launcher, say) is the user's to mend: a second line
+// says how, the first keeps its form.
+static void say_how_to_mend(kay_target_verdict verdict) {
+    kay_file_status st;
+    if (verdict == KAY_TARGET_FOREIGN || !kay_sys.stat_path(g_unsafe_path, &st) || st.owner != kay_sys.user_id())
+        return;
+    std::fputs("To use it, take away the others' write permission: chmod o-w '", stderr);
+    for (const kchar* c = g_unsafe_path; *c != 0; c++) {
+        if (*c == '\'') std::fputs("'\\''", stderr);
+        else std::fputc(static_cast<char>(*c), stderr);
+    }
+    std::fputs("'\n", stderr);
+}
+
 // Refuses a target path that another user could change (before anything
 // below it is opened), then takes the lock, saying so once when it has to
-// wait for it. An invalid lock when it cannot be had.
+// wait for it. Nothing below the target is reached through a link from
+// here on. An invalid lock when it cannot be had, said on stderr before a
+// file is written without it.
 static kay_lock refuse_unsafe_target_then_lock() {
     kay_target_verdict verdict = kay_check_target(g_target_dir, g_unsafe_path, KAY_PATH_CAPACITY);
     if (verdict != KAY_TARGET_SAFE) {
         std::fprintf(stderr, MSG_UNSAFE_TARGET KAY_PRI_S "' (%s).\n", g_unsafe_path, unsafe_reason(verdict));
+        say_how_to_mend(verdict);
         kay_exit(2);
     }
+    kay_sys.confine_below(g_target_dir);
     kay_lock lock{};
-    if (kay_lock_target(g_target_dir, LOCK_NOTICE_MS, &lock) == KAY_WAIT_TIMEOUT) {
+    kay_wait_result rc = kay_lock_target(g_target_dir, LOCK_NOTICE_MS, &lock);
+    if (rc == KAY_WAIT_TIMEOUT) {
         std::fprintf(stderr, MSG_WAITING KAY_PRI_S "'.\n", g_target_dir);
         std::fflush(stderr);
-        kay_lock_target(g_target_dir, KAY_WAIT_INFINITE, &lock);
+        rc = kay_lock_target(g_target_dir, KAY_WAIT_INFINITE, &lock);
     }
+    if (rc == KAY_WAIT_FAILED) kay_unpack::warn_before_writing(g_target_dir);
     return lock;
 }
 

@@ -20,6 +20,13 @@
 // MSG_OPEN_WRITE <path> MSG_OPEN_WRITE_END.
 #define MSG_OPEN_WRITE "Error, failed to open '"
 #define MSG_OPEN_WRITE_END "' for writing.\n"
+// ... or, when its folder is not the user's (a start as root made it):
+// MSG_OPEN_WRITE <path> MSG_OPEN_WRITE_FOLDER <folder> MSG_OPEN_WRITE_FOLDER_END.
+#define MSG_OPEN_WRITE_FOLDER "' for writing (the folder '"
+#define MSG_OPEN_WRITE_FOLDER_END "' belongs to another user).\n"
+// MSG_NO_LOCK <target> MSG_NO_LOCK_END: the lock could not be had.
+#define MSG_NO_LOCK "Warning, couldn't lock '"
+#define MSG_NO_LOCK_END "' against other launchers; going on without the lock.\n"
 #define MSG_WAITING "Waiting for another launcher to finish unpacking into '"
 
 // Writes `message` and a newline to standard output, then exit(2).

@@ -24,13 +24,37 @@ static unsigned char g_copy_buffer[COPY_BUFFER_SIZE];
 static kchar* g_known_directories[KNOWN_DIRECTORY_SLOTS];
 static std::uint32_t g_known_count;
 static const kchar* g_home_folder;
+static const kchar* g_target_dir;
+static const kchar* g_unlocked_target;
 
 namespace kay_unpack {
 
-void unpack_begin(const kchar* home_folder) {
+void unpack_begin(const kchar* home_folder, const kchar* target_dir) {
     for (std::uint32_t i = 0; i < g_known_count; i++) std::free(g_known_directories[i]);
     g_known_count = 0;
     g_home_folder = home_folder;
+    g_target_dir = target_dir;
+}
+
+// Whether `path` lies below the target directory.
+static bool below_target(const kchar* path) {
+    if (g_target_dir == nullptr) return false;
+    std::uint32_t n = kay_strlen(g_target_dir);
+    return std::memcmp(path, g_target_dir, n * sizeof(kchar)) == 0 && kay_is_sep(path[n]) && path[n + 1] != 0;
+}
+
+// Makes the folder `path`. Below the target, something else already
+// there (a file, or a link that the system calls do not follow) is removed
+// and a folder made in its place.
+static bool make_folder(const kchar* path) {
+    static kchar long_form[KAY_SYSTEM_PATH_CAPACITY];
+    const kchar* at = kay_system_path(path, long_form);
+    kay_mkdir_result made = kay_sys.create_directory(at, KAY_MODE_FOLDER);
+    if (made != KAY_MKDIR_EXISTS || !below_target(path)) return made != KAY_MKDIR_FAILED;
+    kay_file_status st;
+    if (!kay_sys.stat_path(at, &st)) return false;
+    if (st.kind == KAY_NODE_FOLDER) return true;
+    return kay_sys.remove_file(at) && kay_sys.create_directory(at, KAY_MODE_FOLDER) != KAY_MKDIR_FAILED;
 }
 
 static kchar* duplicate(const kchar* s) {
@@ -79,16 +103,18 @@ std::uint32_t file_check_value(const kchar* path, std::uint64_t size) {
 
 bool ensure_directory(const kchar* path) {
     if (g_known_count == 0) {
-        // Without memory the home folder simply stays unrecorded.
-        g_known_directories[0] = duplicate(g_home_folder);
-        if (g_known_directories[0] != nullptr) g_known_count = 1;
+        // Without memory these simply stay unrecorded.
+        for (const kchar* known : {g_home_folder, g_target_dir}) {
+            if (known == nullptr) continue;
+            kchar* copy = duplicate(known);
+            if (copy != nullptr) g_known_directories[g_known_count++] = copy;
+        }
     }
     for (std::uint32_t i = 0; i < g_known_count; i++) {
         if (kay_strcmp(g_known_directories[i], path) == 0) return true;
     }
     if (kay_strlen(path) == 2 && path[1] == ':') return true;
-    static kchar long_form[KAY_SYSTEM_PATH_CAPACITY];
-    if (kay_sys.create_directory(kay_system_path(path, long_form), KAY_MODE_FOLDER) == KAY_MKDIR_FAILED) return false;
+    if (!make_folder(path)) return false;
     if (g_known_count < KNOWN_DIRECTORY_SLOTS) {
         kchar* copy = duplicate(path);
         if (copy != nullptr) g_known_directories[g_known_count++] = copy;
@@ -161,6 +187,25 @@ bool entry_path(kchar* out, const kchar* target_dir, const char16_t* name, std::
     return true;
 }
 
+void warn_before_writing(const kchar* target_dir) { g_unlocked_target = target_dir; }
+
+// An entry's file that cannot be written, naming its folder when that is
+// another user's: a file there can be neither removed nor made.
+[[noreturn]] static void report_open_failure(const kchar* path) {
+    static kchar folder[KAY_PATH_CAPACITY], long_form[KAY_SYSTEM_PATH_CAPACITY];
+    buf_copy(folder, KAY_PATH_CAPACITY, path);
+    std::uint32_t n = kay_strlen(folder);
+    while (n > 0 && !kay_is_sep(folder[n - 1])) n--;
+    folder[n > 0 ? n - 1 : 0] = 0;
+    kay_file_status st;
+    if (n > 1 && kay_sys.stat_path(kay_system_path(folder, long_form), &st) && st.kind == KAY_NODE_FOLDER &&
+        st.owner != kay_sys.user_id())
+        std::fprintf(stderr, MSG_OPEN_WRITE KAY_PRI_S MSG_OPEN_WRITE_FOLDER KAY_PRI_S MSG_OPEN_WRITE_FOLDER_END, path,
+                     folder);
+    else std::fprintf(stderr, MSG_OPEN_WRITE KAY_PRI_S MSG_OPEN_WRITE_END, path);
+    kay_exit(2);
+}
+
 void unpack_entry(const kchar* target_dir, const char16_t* name, kchar* path) {
     // A name that would land outside the target directory is corrupt data;
     // it is refused before anything on disk is touched.
@@ -185,13 +230,14 @@ void unpack_entry(const kchar* target_dir, const char16_t* name, kchar* path) {
         return;
     }
 
+    if (g_unlocked_target != nullptr) {
+        std::fprintf(stderr, MSG_NO_LOCK KAY_PRI_S MSG_NO_LOCK_END, g_unlocked_target);
+        g_unlocked_target = nullptr;
+    }
     ensure_parent_directory(path);
     static kchar long_form[KAY_SYSTEM_PATH_CAPACITY];
     kay_file file = kay_open_write(kay_system_path(path, long_form));
-    if (!file.valid()) {
-        std::fprintf(stderr, MSG_OPEN_WRITE KAY_PRI_S MSG_OPEN_WRITE_END, path);
-        kay_exit(2);
-    }
+    if (!file.valid()) report_open_failure(path);
     auto write = [&](const void* bytes, std::size_t n) {
         if (!kay_sys.write_file(file, bytes, static_cast<std::uint32_t>(n))) {
             system_error(MSG_UNPACK, kay_sys.last_error(), kay_sys.error_text);
@@ -227,7 +273,7 @@ void unpack_all(const unsigned char* stream, std::size_t size, const kchar* targ
                 kay_before_first_entry before_first, kchar* first_entry_path) {
     static char16_t name[KAY_NAME_CAPACITY];
     static kchar path[KAY_PATH_CAPACITY];
-    unpack_begin(home_folder);
+    unpack_begin(home_folder, target_dir);
     first_entry_path[0] = 0;
     setup(stream, size);
     for (;;) {

@@ -21,9 +21,14 @@ typedef void (*kay_before_first_entry)(void);
 void unpack_all(const unsigned char* stream, std::size_t size, const kchar* target_dir, const kchar* home_folder,
                 kay_before_first_entry before_first, kchar* first_entry_path);
 
-// Starts an unpacking: no directory known; the directory walk never goes
-// above `home_folder` (kept, not copied, until the next unpack_begin).
-void unpack_begin(const kchar* home_folder);
+// Starts an unpacking: no directory known but `target_dir` (when given);
+// the directory walk never goes above `home_folder` (both kept, not copied,
+// until the next unpack_begin). Below `target_dir`, whatever stands where
+// a folder should be (a file, a symlink, a junction) is replaced by one.
+void unpack_begin(const kchar* home_folder, const kchar* target_dir = nullptr);
+// Says once on stderr, before the next file is written, that the launcher
+// writes into `target_dir` without the lock.
+void warn_before_writing(const kchar* target_dir);
 // Unpacks the entry `name` (as read_name gave it), whose size, crc and
 // content come next from the reader, below `target_dir`; its path goes to
 // `path` (a path buffer).

@@ -10,12 +10,16 @@ static kay_file give_up(kay_file file) {
     return kay_file{};
 }
 
-// Whether what is at `path` (that could not be opened) is a symlink, FIFO,
-// socket or device: to be removed. The open's error is kept.
+// Whether what is at `path` (that could not be opened) is to be removed: a
+// symlink, FIFO, socket or device, or a file the user may not write to (of
+// root's, another user's, or read-only), which the user may still remove
+// from a folder of the user's own. The open's error is kept.
 static bool in_the_way(const kchar* path) {
     std::uint32_t error = kay_sys.last_error();
     kay_file_status st;
-    bool other = kay_sys.stat_path(path, &st) && (st.kind == KAY_NODE_LINK || st.kind == KAY_NODE_OTHER);
+    bool other = kay_sys.stat_path(path, &st) &&
+                 (st.kind == KAY_NODE_LINK || st.kind == KAY_NODE_OTHER ||
+                  (st.kind == KAY_NODE_FILE && error == KAY_ERROR_DENIED));
     kay_sys.set_last_error(error);
     return other;
 }

@@ -13,6 +13,11 @@
 // size needed when it does not fit in `capacity`, or 0 when `in` is empty.
 std::uint32_t kay_resolve_path(const kchar* base, const kchar* in, kchar* out, std::uint32_t capacity);
 
+// Where locks are files (KAY_LOCKS_ARE_FILES), the lock's file inside the
+// target folder. No entry can have this name: every system refuses ':' in
+// entry names.
+#define KAY_LOCK_FILE KT(".kay:lock")
+
 // Room for a lock name, its terminator included.
 constexpr std::uint32_t KAY_LOCK_NAME_CAPACITY = 64;
 

@@ -45,8 +45,9 @@ struct kay_file_status {
 constexpr std::uint32_t KAY_MODE_OTHERS_WRITE = 02;
 constexpr std::uint32_t KAY_MODE_GROUP_OTHERS = 077;
 constexpr std::uint32_t KAY_MODE_STICKY = 01000;
-// Modes of new folders (the umask applied).
-constexpr std::uint32_t KAY_MODE_FOLDER = 0777;
+// Modes of new folders (the umask applied): never writable by group or
+// others, whatever the umask, so a later start never refuses them.
+constexpr std::uint32_t KAY_MODE_FOLDER = 0755;
 constexpr std::uint32_t KAY_MODE_PRIVATE_FOLDER = 0700;
 
 // open_file flags.
@@ -100,13 +101,19 @@ typedef void (*kay_thread_main)(void* arg);
 //   KAY_OPEN_WRITE | KAY_OPEN_CREATE makes the file anew (CREATE_ALWAYS);
 //   other handles may only write.
 // stat_file, stat_path: the status of an open file, or of `path` without
-//   following a symlink there (lstat); false on failure. Windows: links are
-//   not told apart (the calls follow them), every owner is user_id(), the
-//   mode is 0.
+//   following a symlink there (lstat); false on failure. Windows: a
+//   symbolic link or junction at `path` is KAY_NODE_LINK (stat_file follows
+//   it), every owner is user_id(), the mode is 0.
 // read_link: the text of the symlink at `path` into `out`, unterminated;
 //   its length, 0 on failure or when it does not fit. Windows: 0.
-// remove_file: removes the file or link at `path` (unlink); false on
-//   failure.
+// remove_file: removes the file or link at `path` (unlink; a link to a
+//   folder, not what it leads to); false on failure.
+// confine_below: from now on, the path calls (open_read, open_file,
+//   stat_path, read_link, remove_file, create_directory, open_lock) reach
+//   what lies below the folder `dir` without following a link on the way
+//   there: a symlink, junction or other reparse point where a folder should
+//   be makes them fail. `dir` itself is reached as it is. false when `dir`
+//   cannot be opened (the calls then work as before).
 // truncate_file: cuts an open file to 0 bytes; false on failure.
 // user_id: the user the launcher runs as (POSIX: the effective uid, root
 //   being 0). Windows: 1, the owner every file reports.
@@ -159,9 +166,9 @@ typedef void (*kay_thread_main)(void* arg);
 // fold_case: `in` with its letters folded as the system folds file names,
 //   into `out`: its length, 0 on failure or when it does not fit. POSIX:
 //   `in` as it is (names differ by case). Windows: upper case, invariant.
-// lock_folder: the folder that holds the user's lock files, into `out`;
-//   its length, 0 when locks are named objects of the system, with no
-//   folder (Windows). POSIX: /tmp/kay-<uid>.
+// lock_folder: where locks are files, the user's private folder for locks
+//   of targets the user cannot write to, into `out`; its length, 0 when
+//   there is none. POSIX: $XDG_RUNTIME_DIR when set. Windows: 0.
 // open_lock: the lock object `name`, made when missing, not yet held: an
 //   invalid handle on failure. POSIX: a file of mode 0600 (open, never
 //   through a symlink); Windows: a named mutex.
@@ -193,6 +200,9 @@ extern const std::uint32_t KAY_ERROR_DENIED;
 extern const std::uint32_t KAY_ERROR_FULL;
 // What a failure because something is in the way reports (EEXIST).
 extern const std::uint32_t KAY_ERROR_EXISTS;
+// Whether locks are files (POSIX, flock) rather than named objects of the
+// system (Windows mutexes).
+extern const bool KAY_LOCKS_ARE_FILES;
 
 // The calls by name, in table order, and whether each can be made to fail
 // (the fault-injecting test launchers fail them by these names).

@@ -34,7 +34,8 @@ kay_target_verdict kay_check_target(const kchar* dir, kchar* at, std::uint32_t c
 // Creates or truncates the file `path` for writing; an invalid handle on
 // failure. Whatever is at `path` and is not a regular file of a trusted
 // owner (a symlink, FIFO, device, or a file of another user) is removed and
-// a new file made in its place: nothing is ever written through it.
+// a new file made in its place: nothing is ever written through it. So is
+// a file the user may not open for writing (root's, or read-only).
 kay_file kay_open_write(const kchar* path);
 
 // Serialises the unpacking of one target directory across the user's

@@ -1,6 +1,6 @@
 // The lock on a target directory, through the raw calls fold_case,
-// lock_folder, create_directory, open_file, stat_file, open_lock, stat_lock,
-// wait_lock and sleep_ms.
+// lock_folder, create_directory, open_file, stat_file, remove_file,
+// open_lock, stat_lock, wait_lock and sleep_ms.
 #include <cstring>
 
 #include "common/bounded.h"
@@ -32,33 +32,61 @@ static kay_wait_result wait_for(kay_lock lock, std::uint32_t timeout_ms) {
     return rc;
 }
 
-kay_wait_result kay_lock_target(const kchar* dir, std::uint32_t timeout_ms, kay_lock* lock) {
-    constexpr std::uint32_t CAPACITY = 4096;  // a path buffer's
-    static kchar folded[CAPACITY];
+// The lock `name` when it is a file of the user's only (mode 0600, so no
+// other user can open it to hold it for ever). One of another owner in a
+// folder the user may change (left by a start as root) is replaced.
+static kay_lock own_lock(const kchar* name, bool replace) {
+    for (int attempt = 0; attempt < 2; attempt++) {
+        kay_lock held = kay_sys.open_lock(name);
+        kay_file_status st;
+        if (held.valid() && kay_sys.stat_lock(held, &st) && st.kind == KAY_NODE_FILE &&
+            st.owner == kay_sys.user_id())
+            return held;
+        if (held.valid()) kay_sys.close_lock(held);
+        if (!replace || !kay_sys.stat_path(name, &st) || st.kind == KAY_NODE_FOLDER || !kay_sys.remove_file(name))
+            break;
+    }
+    return kay_lock{};
+}
+
+// POSIX: the file KAY_LOCK_FILE inside the target folder, which the target
+// walk proved to be the user's or root's, so no other user can make it
+// first; when the user may not write there (an install of root's), a file
+// named after the folded path in lock_folder, if that is the user's
+// private folder. Windows: the named mutex.
+static kay_lock open_target_lock(const kchar* dir) {
+    // A path buffer's, and room for the lock's name after it: below the
+    // target, the system is given the name alone.
+    constexpr std::uint32_t CAPACITY = 4096 + 32;
+    static kchar folded[CAPACITY], path[CAPACITY];
+    if (KAY_LOCKS_ARE_FILES) {
+        std::uint32_t n = kay_strlen(dir);
+        if (n + 1 + kay_strlen(KAY_LOCK_FILE) < CAPACITY) {
+            buf_copy(path, CAPACITY, dir);
+            buf_put(path, CAPACITY, &n, KAY_SEP);
+            buf_append(path, CAPACITY, KAY_LOCK_FILE);
+            kay_lock held = own_lock(path, true);
+            if (held.valid()) return held;
+        }
+    }
     std::uint32_t n = kay_sys.fold_case(dir, folded, CAPACITY);
-    if (n == 0 || n >= CAPACITY) return KAY_WAIT_FAILED;
+    if (n == 0 || n >= CAPACITY) return kay_lock{};
     kchar name[KAY_LOCK_NAME_CAPACITY];
     kay_lock_name(folded, name);
-    // Where locks are files, the file takes the name without its "Local\"
-    // namespace, in the user's private folder.
-    kchar path[256];
-    const kchar* lock_name = name;
-    std::uint32_t folder = kay_sys.lock_folder(path, 128);
-    if (folder > 0 && folder < 128) {
-        path[folder] = 0;
-        if (!private_folder(path)) return KAY_WAIT_FAILED;
-        path[folder] = KAY_SEP;
-        path[folder + 1] = 0;
-        buf_append(path, 256, name + 6);
-        lock_name = path;
-    }
-    kay_lock held = kay_sys.open_lock(lock_name);
+    if (!KAY_LOCKS_ARE_FILES) return own_lock(name, false);
+    // The file takes the name without its "Local\" namespace.
+    std::uint32_t folder = kay_sys.lock_folder(path, CAPACITY - KAY_LOCK_NAME_CAPACITY);
+    if (folder == 0 || folder >= CAPACITY - KAY_LOCK_NAME_CAPACITY) return kay_lock{};
+    path[folder] = 0;
+    if (!private_folder(path)) return kay_lock{};
+    buf_put(path, CAPACITY, &folder, KAY_SEP);
+    buf_append(path, CAPACITY, name + 6);
+    return own_lock(path, false);
+}
+
+kay_wait_result kay_lock_target(const kchar* dir, std::uint32_t timeout_ms, kay_lock* lock) {
+    kay_lock held = open_target_lock(dir);
     if (!held.valid()) return KAY_WAIT_FAILED;
-    kay_file_status st;
-    if (!kay_sys.stat_lock(held, &st) || st.kind != KAY_NODE_FILE || st.owner != kay_sys.user_id()) {
-        kay_sys.close_lock(held);
-        return KAY_WAIT_FAILED;
-    }
     kay_wait_result rc = wait_for(held, timeout_ms);
     if (rc != KAY_WAIT_DONE) {
         kay_sys.close_lock(held);

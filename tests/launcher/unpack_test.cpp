@@ -13,10 +13,12 @@
 #include <cstring>
 #include <filesystem>
 #include <functional>
+#include <regex>
 #include <set>
 #include <thread>
 
 #include "harness.h"
+#include "common/report.h"
 
 using namespace kay_test;
 
@@ -287,86 +289,159 @@ TEST_P(Unpack, DeepTreeIsMadeWithASmallStackAndTheProgramStarts) {
     EXPECT_TRUE(exists(report));
 }
 
-// Another user, by id (no account needed): owner of what an attacker made.
-constexpr uid_t OTHER = 4711;
+// Users by id (no account needed): the one who runs the launchers, and
+// another one, owner of what an attacker made.
+constexpr uid_t USER = 23456, OTHER = 4711;
 
-// Target layouts another user could prepare, or odd files at entry paths,
-// run natively as real launchers placed in a sticky folder every user may
-// write to (like /tmp): refused with the path and reason, exit 2, nothing
-// written; or unpacked without following or blocking on anything.
+// Runs `exe` as USER, without root's privileges (they would bypass every
+// permission the cases are about), under `umask`.
+Result run_as_user(const Platform& p, const std::string& exe, RunOptions options, const char* umask = "022") {
+    options.args.insert(options.args.begin(), {"--reuid=" + std::to_string(USER), "--regid=" + std::to_string(USER),
+                                               "--clear-groups", "sh", "-c", std::string("umask ") + umask + "; exec \"$0\"", exe});
+    return run(p, "setpriv", options);
+}
+
+void own(const std::string& path, uid_t uid, int mode = -1) {
+    ASSERT_EQ(lchown(path.c_str(), uid, uid), 0) << path;
+    if (mode >= 0) ASSERT_EQ(chmod(path.c_str(), static_cast<mode_t>(mode)), 0) << path;
+}
+
+// Target layouts another user, or a start as root, could leave, or odd
+// files at entry paths, run natively as real launchers placed in a sticky
+// folder every user may write to (like /tmp), as an ordinary user: refused
+// with the path and reason, exit 2, nothing written; or unpacked (twice)
+// without following or blocking on anything, into folders only the user
+// may write to, serialised by a lock file only the user may open.
 TEST(HostileTargets, RefusedBeforeAnythingIsWrittenOrUnpackedWithoutFollowingAnything) {
-    if (geteuid() != 0) GTEST_SKIP() << "needs root to make files of another user";
+    if (geteuid() != 0) GTEST_SKIP() << "needs root to make files of other users";
     const Platform p = native();
-    auto as_other = [](const std::string& path) { ASSERT_EQ(lchown(path.c_str(), OTHER, OTHER), 0) << path; };
+    const std::string a_txt = expected_files(native(), "basic").at("data/a.txt");
+    // The user's own target folder, with a stale data/a.txt of `owner`.
+    auto stale = [&](const std::string& s, uid_t owner, int mode) {
+        make_dirs(s + "/unpacked/data");
+        own(s + "/unpacked", USER);
+        own(s + "/unpacked/data", USER);
+        write_file(s + "/unpacked/data/a.txt", "stale");
+        own(s + "/unpacked/data/a.txt", owner, mode);
+    };
     const struct {
         const char* layout;
         std::function<void(const std::string& shared, const std::string& victim)> make;
-        const char* refused_at;  // relative to the scratch folder; nullptr: unpacked
-        const char* reason;
+        // Standard error, '@' standing for the scratch folder; empty: unpacked.
+        std::string err;
+        const char* umask = "022";
     } cases[] = {
         {"another user's symlink as the target", [&](auto& s, auto& v) {
              fs::create_directory_symlink(v, s + "/unpacked");
-             as_other(s + "/unpacked");
-         }, "shared/unpacked", "owned by another user"},
+             own(s + "/unpacked", OTHER);
+         }, "Error, unsafe target directory '@/shared/unpacked' (owned by another user).\n"},
         {"another user's folder as the target", [&](auto& s, auto&) {
              make_dirs(s + "/unpacked");
-             as_other(s + "/unpacked");
-         }, "shared/unpacked", "owned by another user"},
+             own(s + "/unpacked", OTHER);
+         }, "Error, unsafe target directory '@/shared/unpacked' (owned by another user).\n"},
         {"a folder every user may write to, not sticky", [&](auto& s, auto&) { chmod(s.c_str(), 0777); },
-         "shared", "writable by every user and not sticky"},
+         "Error, unsafe target directory '@/shared' (writable by every user and not sticky).\n"},
         {"a target folder every user may write to", [&](auto& s, auto&) {
              make_dirs(s + "/unpacked");
              chmod((s + "/unpacked").c_str(), 01777);
-         }, "shared/unpacked", "writable by every user"},
+         }, "Error, unsafe target directory '@/shared/unpacked' (writable by every user).\n"},
+        {"the user's own folder that every user may write to", [&](auto& s, auto&) {
+             make_dirs(s + "/unpacked");
+             own(s + "/unpacked", USER, 0777);
+         }, "Error, unsafe target directory '@/shared/unpacked' (writable by every user).\n"
+            "To use it, take away the others' write permission: chmod o-w '@/shared/unpacked'\n"},
+        {"nothing there, under umask 000", [&](auto&, auto&) {}, "", "000"},
         {"the user's own symlink at an entry path", [&](auto& s, auto& v) {
-             make_dirs(s + "/unpacked/data");
+             stale(s, USER, 0644);
+             fs::remove(s + "/unpacked/data/a.txt");
              fs::create_symlink(v + "/file", s + "/unpacked/data/a.txt");
-         }, nullptr, ""},
+             own(s + "/unpacked/data/a.txt", USER);
+         }, ""},
+        {"the user's own symlink to a folder of the user's below the target", [&](auto& s, auto& v) {
+             make_dirs(s + "/unpacked");
+             own(s + "/unpacked", USER);
+             fs::create_directory_symlink(v, s + "/unpacked/data");
+             own(s + "/unpacked/data", USER);
+         }, ""},
+        {"another user's symlink two folders down", [&](auto& s, auto& v) {
+             stale(s, USER, 0644);
+             fs::create_directory_symlink(v, s + "/unpacked/data/sub");
+             own(s + "/unpacked/data/sub", OTHER);
+         }, ""},
         {"a FIFO at an entry path", [&](auto& s, auto&) {
-             make_dirs(s + "/unpacked/data");
+             stale(s, USER, 0644);
+             fs::remove(s + "/unpacked/data/a.txt");
              mkfifo((s + "/unpacked/data/a.txt").c_str(), 0666);
-         }, nullptr, ""},
+         }, ""},
         {"another user's file of the right content", [&](auto& s, auto&) {
-             write_file(s + "/unpacked/data/a.txt", expected_files(native(), "basic").at("data/a.txt"));
-             as_other(s + "/unpacked/data/a.txt");
-         }, nullptr, ""},
+             stale(s, OTHER, 0644);
+             write_file(s + "/unpacked/data/a.txt", a_txt);
+         }, ""},
+        {"root's file left by a start as root", [&](auto& s, auto&) { stale(s, 0, 0644); }, ""},
+        {"another user's file of mode 444", [&](auto& s, auto&) { stale(s, OTHER, 0444); }, ""},
+        {"another user's file of mode 600", [&](auto& s, auto&) { stale(s, OTHER, 0600); }, ""},
+        {"the user's own file of mode 444", [&](auto& s, auto&) { stale(s, USER, 0444); }, ""},
+        {"the user's own file of mode 000", [&](auto& s, auto&) { stale(s, USER, 0); }, ""},
+        {"root's lock file left by a start as root", [&](auto& s, auto&) {
+             stale(s, USER, 0644);
+             write_file(s + "/unpacked/.kay:lock", "");
+             own(s + "/unpacked/.kay:lock", 0, 0600);
+         }, ""},
+        {"root's folder left by a start as root", [&](auto& s, auto&) {
+             stale(s, 0, 0644);
+             own(s + "/unpacked/data", 0);
+         }, "Error, failed to open '@/shared/unpacked/data/a.txt' for writing (the folder "
+            "'@/shared/unpacked/data' belongs to another user).\n"},
         {"the user's own symlink on the way (a linked ~/.cache)", [&](auto& s, auto&) {
              make_dirs(s + "/../real");
+             own(s + "/../real", USER);
              fs::create_directory_symlink(s + "/../real", s + "/unpacked");
-         }, nullptr, ""},
+             own(s + "/unpacked", USER);
+         }, ""},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.layout);
         Scratch dir;
-        std::string shared = dir / "shared", victim = dir / "victim";
+        chmod(dir.path().c_str(), 0755);
+        std::string shared = dir / "shared", victim = dir / "victim", out = dir / "out";
         make_dirs(shared);
         chmod(shared.c_str(), 01777);
         make_dirs(victim);
         write_file(victim + "/file", "victim's");
+        make_dirs(out);
+        own(victim, USER);
+        own(victim + "/file", USER);
+        own(out, USER);
         std::string exe = stage(p, "t_basic", shared);
         c.make(shared, victim);
-        Result r = run(p, exe, {.env = {{"PROBE_OUT", dir / "report.txt"}}, .timeout_ms = 20000});
-        EXPECT_FALSE(r.timed_out);
-        EXPECT_EQ(r.out, "");
-        if (c.refused_at != nullptr) {
-            EXPECT_EQ(r.code, 2);
-            EXPECT_EQ(r.err, "Error, unsafe target directory '" + dir / c.refused_at + "' (" + c.reason + ").\n");
-            EXPECT_FALSE(exists(dir / "report.txt"));
-            EXPECT_EQ(list_dir(victim), std::vector<std::string>{"file"});
+        std::string err = std::regex_replace(c.err, std::regex("@"), dir.path());
+        for (int start = 0; start < (err.empty() ? 2 : 1); start++) {
+            Result r = run_as_user(p, exe, {.env = {{"PROBE_OUT", out + "/report.txt"}}, .timeout_ms = 20000}, c.umask);
+            EXPECT_FALSE(r.timed_out);
+            EXPECT_EQ(r.out, "");
+            EXPECT_EQ(r.err, err);
+            EXPECT_EQ(r.code, err.empty() ? 0 : 2);
+        }
+        EXPECT_EQ(list_dir(victim), std::vector<std::string>{"file"});
+        EXPECT_EQ(read_file(victim + "/file"), "victim's");
+        if (!err.empty()) {
+            EXPECT_FALSE(exists(out + "/report.txt"));
             continue;
         }
-        EXPECT_EQ(r.code, 0) << r.err;
-        EXPECT_EQ(r.err, "");
         struct stat st;
-        ASSERT_EQ(lstat((shared + "/unpacked/data/a.txt").c_str(), &st), 0);
-        EXPECT_TRUE(S_ISREG(st.st_mode) && st.st_uid == 0) << "not replaced by a regular file of the user";
+        EXPECT_TRUE(lstat((shared + "/unpacked/data/a.txt").c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
+                    st.st_uid == USER) << "not replaced by a regular file of the user";
+        EXPECT_TRUE(lstat((shared + "/unpacked/.kay:lock").c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
+                    st.st_uid == USER && (st.st_mode & 07777) == 0600) << "lock";
+        for (const auto& e : fs::recursive_directory_iterator(shared + "/unpacked/"))
+            if (e.is_directory()) EXPECT_EQ(e.status().permissions() & fs::perms(022), fs::perms::none) << e.path();
         EXPECT_TRUE(files_of(shared + "/unpacked") == expected_files(p, "basic"));
-        EXPECT_EQ(read_file(victim + "/file"), "victim's");
     }
 }
 
 // An install the user may not write to (another user's launcher, root's
-// files): the warm start writes nothing and starts the program.
+// files): the warm start writes nothing and starts the program, locked in
+// the user's private folder for locks, or unlocked (nothing is written).
 TEST(HostileTargets, ReadOnlyInstallStartsWritingNothing) {
     if (geteuid() != 0) GTEST_SKIP() << "needs root to run a launcher as another user";
     const Platform p = native();
@@ -376,11 +451,15 @@ TEST(HostileTargets, ReadOnlyInstallStartsWritingNothing) {
     ASSERT_EQ(run(p, exe).code, 0);
     age(dir / "unpacked");
     auto before = snapshot(dir / "unpacked");
-    Result r = run(p, "setpriv", {.args = {"--reuid=" + std::to_string(OTHER), "--regid=" + std::to_string(OTHER),
-                                           "--clear-groups", exe}});
-    EXPECT_EQ(r.code, 0) << r.err;
-    EXPECT_EQ(r.err, "");
-    EXPECT_EQ(snapshot(dir / "unpacked"), before);
+    make_dirs(dir / "run");
+    own(dir / "run", USER, 0700);
+    for (const std::string runtime : {dir / "run", std::string()}) {
+        Result r = run_as_user(p, exe, {.env = {{"XDG_RUNTIME_DIR", runtime}}});
+        EXPECT_EQ(r.code, 0) << r.err;
+        EXPECT_EQ(r.err, "");
+        EXPECT_EQ(snapshot(dir / "unpacked"), before);
+    }
+    EXPECT_EQ(list_dir(dir / "run").size(), 1u);
 }
 
 INSTANTIATE_TEST_SUITE_P(Launchers, Unpack, ::testing::ValuesIn(platforms()), platform_name);

@@ -81,12 +81,13 @@ std::uint32_t read_link(const kchar* path, kchar* out, std::uint32_t capacity) {
 
 bool remove_file(const kchar* path) { return g_fake->files.erase(path) == 1 ? true : fail(ENOENT, false); }
 
-// Never through a link; what another user made cannot be written to.
+// Never through a link; a file is written to as its mode allows (the
+// owner's bits for the user's, the others' for anyone else's).
 kay_file open_file(const kchar* path, unsigned flags) {
     FakeNode* n = node(path);
     if (n != nullptr && n->kind == KAY_NODE_LINK) return fail(ELOOP, kay_file{});
     if (n == nullptr && (flags & KAY_OPEN_CREATE) == 0) return fail(ENOENT, kay_file{});
-    if (n != nullptr && (flags & KAY_OPEN_WRITE) && n->owner != g_fake->user && (n->mode & 02) == 0)
+    if (n != nullptr && (flags & KAY_OPEN_WRITE) && (n->mode & (n->owner == g_fake->user ? 0200 : 02)) == 0)
         return fail(EACCES, kay_file{});
     if (n == nullptr) g_fake->files[path] = {KAY_NODE_FILE, g_fake->user, 0644, "", ""};
     g_open.push_back(path);
@@ -119,6 +120,7 @@ void FakeSystem::install(bool with_files) {
     kay_sys.last_error = [] { return g_fake->error; };
     kay_sys.set_last_error = [](std::uint32_t code) { g_fake->error = code; };
     kay_sys.stat_path = stat_path;
+    kay_sys.confine_below = [](const kchar*) { return true; };
     kay_sys.stat_file = stat_file;
     kay_sys.create_directory = create_directory;
     kay_sys.read_link = read_link;

@@ -62,9 +62,14 @@ std::map<std::string, std::string> files_of(const std::string& dir) {
     return out;
 }
 
+// The launcher's own files in a target folder (its lock), which no entry
+// can be named like.
+static bool launchers_own(const fs::path& p) { return p.filename().string().rfind(".kay:", 0) == 0; }
+
 std::vector<std::string> list_dir(const std::string& dir) {
     std::vector<std::string> names;
-    for (const auto& e : fs::recursive_directory_iterator(dir)) names.push_back(fs::relative(e.path(), dir).string());
+    for (const auto& e : fs::recursive_directory_iterator(dir))
+        if (!launchers_own(e.path())) names.push_back(fs::relative(e.path(), dir).string());
     std::sort(names.begin(), names.end());
     return names;
 }
@@ -74,7 +79,8 @@ std::map<std::string, FileState> snapshot(const std::string& dir) {
     if (!fs::exists(dir)) return out;
     for (const auto& e : fs::recursive_directory_iterator(dir)) {
         struct stat st;
-        if (lstat(e.path().c_str(), &st) != 0 || !(S_ISDIR(st.st_mode) || S_ISREG(st.st_mode))) continue;
+        if (launchers_own(e.path()) || lstat(e.path().c_str(), &st) != 0 || !(S_ISDIR(st.st_mode) || S_ISREG(st.st_mode)))
+            continue;
         FileState s;
         s.directory = S_ISDIR(st.st_mode);
         s.inode = st.st_ino;

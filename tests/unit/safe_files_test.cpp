@@ -56,6 +56,8 @@ TEST_F(SafeFiles, WalkRefusesWhatAnotherUserCouldChangeAndMakesWhatIsMissing) {
 TEST_F(SafeFiles, WritePathReplacesLinksAndOtherUsersFilesAndWritesNothingThrough) {
     const FakeNode in_the_way[] = {{KAY_NODE_LINK, ME, 0777, "/tmp/theirs", ""},
                                    {KAY_NODE_FILE, OTHER, 0666, "", "theirs"},
+                                   {KAY_NODE_FILE, OTHER, 0644, "", "theirs, not writable"},
+                                   {KAY_NODE_FILE, ME, 0444, "", "read-only"},
                                    {KAY_NODE_OTHER, ME, 0644, "", ""},
                                    {KAY_NODE_FILE, ME, 0644, "", "stale"}};
     for (const auto& node : in_the_way) {
@@ -69,7 +71,9 @@ TEST_F(SafeFiles, WritePathReplacesLinksAndOtherUsersFilesAndWritesNothingThroug
         EXPECT_EQ(now.owner, ME);
         EXPECT_EQ(now.content, "new");
     }
-    // A file of another user that cannot be opened stays as it is.
+    // One that can be neither opened nor removed (in a folder of another
+    // user's) stays as it is.
+    kay_sys.remove_file = [](const kchar*) { return false; };
     sys.files["/home/u/f"] = {KAY_NODE_FILE, OTHER, 0644, "", "theirs"};
     EXPECT_FALSE(kay_open_write("/home/u/f").valid());
     EXPECT_EQ(sys.files["/home/u/f"].content, "theirs");

@@ -19,7 +19,10 @@ static bool trusted_owner(uid_t uid) { return uid == 0 || uid == geteuid(); }
 
 // No symlink is followed at `path`, and a FIFO does not block the open.
 kay_file open_read(const char* path) {
-    int fd = open(path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    int at;
+    const char* name;
+    if (!at_below(path, &at, &name)) return kay_file{};
+    int fd = openat(at, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return kay_file{};
     struct stat st;
     bool stat_ok = fstat(fd, &st) == 0;
@@ -76,7 +79,10 @@ kay_file open_file(const char* path, unsigned flags) {
         how |= O_CREAT;
         current_umask();
     }
-    int fd = open(path, how, 0644);
+    int at;
+    const char* name;
+    if (!at_below(path, &at, &name)) return kay_file{};
+    int fd = openat(at, name, how, 0644);
     return fd < 0 ? kay_file{} : kay_file{fd + 1};
 }
 
@@ -98,18 +104,30 @@ bool stat_file(kay_file file, kay_file_status* status) {
 }
 
 bool stat_path(const char* path, kay_file_status* status) {
+    int at;
+    const char* name;
     struct stat st;
-    if (lstat(path, &st) != 0) return false;
+    if (!at_below(path, &at, &name) || fstatat(at, name, &st, AT_SYMLINK_NOFOLLOW) != 0) return false;
     status_of(st, status);
     return true;
 }
 
 std::uint32_t read_link(const char* path, char* out, std::uint32_t capacity) {
-    ssize_t n = readlink(path, out, capacity);
+    int at;
+    const char* name;
+    if (!at_below(path, &at, &name)) return 0;
+    ssize_t n = readlinkat(at, name, out, capacity);
     return n <= 0 || static_cast<std::uint32_t>(n) >= capacity ? 0 : static_cast<std::uint32_t>(n);
 }
 
-bool remove_file(const char* path) { return unlink(path) == 0; }
+bool remove_file(const char* path) {
+    int at;
+    const char* name;
+    if (!at_below(path, &at, &name)) return false;
+    bool removed = unlinkat(at, name, 0) == 0;
+    forget_folder();
+    return removed;
+}
 
 bool truncate_file(kay_file file) { return ftruncate(fd_of(file), 0) == 0; }
 
@@ -140,7 +158,10 @@ bool write_file(kay_file file, const void* data, std::uint32_t size) {
 void close_file(kay_file file) { close(fd_of(file)); }
 
 kay_mkdir_result create_directory(const char* path, std::uint32_t mode) {
-    if (mkdir(path, static_cast<mode_t>(mode)) == 0) return KAY_MKDIR_CREATED;
+    int at;
+    const char* name;
+    if (!at_below(path, &at, &name)) return KAY_MKDIR_FAILED;
+    if (mkdirat(at, name, static_cast<mode_t>(mode)) == 0) return KAY_MKDIR_CREATED;
     return errno == EEXIST ? KAY_MKDIR_EXISTS : KAY_MKDIR_FAILED;
 }
 

@@ -223,14 +223,20 @@ std::uint32_t fold_case(const char* in, char* out, std::uint32_t capacity) {
 }
 
 std::uint32_t lock_folder(char* out, std::uint32_t capacity) {
-    int n = snprintf(out, capacity, "/tmp/kay-%ld", static_cast<long>(geteuid()));
-    return n > 0 ? static_cast<std::uint32_t>(n) : 0;
+    const char* folder = getenv("XDG_RUNTIME_DIR");
+    size_t n = folder != nullptr && folder[0] == '/' ? strlen(folder) : 0;
+    if (n == 0 || n >= capacity) return 0;
+    memcpy(out, folder, n);
+    return static_cast<std::uint32_t>(n);
 }
 
 static int fd_of(kay_lock lock) { return static_cast<int>(lock.value - 1); }
 
 kay_lock open_lock(const char* name) {
-    int fd = open(name, O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+    int at;
+    const char* in;
+    if (!at_below(name, &at, &in)) return kay_lock{};
+    int fd = openat(at, in, O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
     return fd < 0 ? kay_lock{} : kay_lock{fd + 1};
 }
 

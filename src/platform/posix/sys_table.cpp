@@ -17,3 +17,4 @@ constinit kay_syscalls kay_sys = kay_sys_default;
 const std::uint32_t KAY_ERROR_DENIED = EACCES;
 const std::uint32_t KAY_ERROR_FULL = ENOSPC;
 const std::uint32_t KAY_ERROR_EXISTS = EEXIST;
+const bool KAY_LOCKS_ARE_FILES = true;

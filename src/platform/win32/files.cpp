@@ -8,6 +8,7 @@ namespace kay_win32 {
 static kay_file from_handle(HANDLE h) { return h == INVALID_HANDLE_VALUE ? kay_file{} : to_handle<kay_file>(h); }
 
 kay_file open_read(const wchar_t* path) {
+    if (!free_of_links(path, true)) return kay_file{};
     return from_handle(CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
 }
@@ -36,6 +37,7 @@ std::uint32_t read_file(kay_file file, void* buffer, std::uint32_t capacity) {
 }
 
 kay_file open_file(const wchar_t* path, unsigned flags) {
+    if (!free_of_links(path, true)) return kay_file{};
     if (flags & KAY_OPEN_FOLDER)
         return from_handle(CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                        nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
@@ -45,8 +47,8 @@ kay_file open_file(const wchar_t* path, unsigned flags) {
     return from_handle(CreateFileW(path, access, share, nullptr, how, 0, nullptr));
 }
 
-static void status_of(DWORD attributes, std::uint64_t size, kay_file_status* status) {
-    status->kind = attributes & FILE_ATTRIBUTE_DIRECTORY ? KAY_NODE_FOLDER : KAY_NODE_FILE;
+static void status_of(DWORD attributes, std::uint64_t size, kay_file_status* status, bool link = false) {
+    status->kind = link ? KAY_NODE_LINK : attributes & FILE_ATTRIBUTE_DIRECTORY ? KAY_NODE_FOLDER : KAY_NODE_FILE;
     status->owner = user_id();
     status->mode = 0;
     status->size = size;
@@ -69,9 +71,9 @@ bool stat_file(kay_file file, kay_file_status* status) {
 
 bool stat_path(const wchar_t* path, kay_file_status* status) {
     WIN32_FILE_ATTRIBUTE_DATA data;
-    if (!GetFileAttributesExW(path, GetFileExInfoStandard, &data)) return false;
+    if (!free_of_links(path, false) || !GetFileAttributesExW(path, GetFileExInfoStandard, &data)) return false;
     status_of(data.dwFileAttributes, (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow,
-              status);
+              status, is_link(path, data.dwFileAttributes));
     return true;
 }
 
@@ -83,7 +85,14 @@ std::uint32_t read_link(const wchar_t* path, wchar_t* out, std::uint32_t capacit
     return 0;
 }
 
-bool remove_file(const wchar_t* path) { return DeleteFileW(path) != 0; }
+bool remove_file(const wchar_t* path) {
+    if (!free_of_links(path, false)) return false;
+    forget_folder();
+    // A link to a folder is removed as a folder, which leaves its target.
+    DWORD attributes = GetFileAttributesW(path);
+    if (is_link(path, attributes) && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return RemoveDirectoryW(path) != 0;
+    return DeleteFileW(path) != 0;
+}
 
 bool truncate_file(kay_file file) {
     LARGE_INTEGER zero{};
@@ -112,6 +121,7 @@ void close_file(kay_file file) { CloseHandle(system_handle(file)); }
 
 kay_mkdir_result create_directory(const wchar_t* path, std::uint32_t mode) {
     (void)mode;
+    if (!free_of_links(path, false)) return KAY_MKDIR_FAILED;
     if (CreateDirectoryW(path, nullptr)) return KAY_MKDIR_CREATED;
     return GetLastError() == ERROR_ALREADY_EXISTS ? KAY_MKDIR_EXISTS : KAY_MKDIR_FAILED;
 }

@@ -15,3 +15,4 @@ constinit kay_syscalls kay_sys = kay_sys_default;
 const std::uint32_t KAY_ERROR_DENIED = 5;    // ERROR_ACCESS_DENIED
 const std::uint32_t KAY_ERROR_FULL = 112;    // ERROR_DISK_FULL
 const std::uint32_t KAY_ERROR_EXISTS = 183;  // ERROR_ALREADY_EXISTS
+const bool KAY_LOCKS_ARE_FILES = false;
