@@ -103,12 +103,9 @@ std::uint32_t file_check_value(const kchar* path, std::uint64_t size) {
 
 bool ensure_directory(const kchar* path) {
     if (g_known_count == 0) {
-        // Without memory these simply stay unrecorded.
-        for (const kchar* known : {g_home_folder, g_target_dir}) {
-            if (known == nullptr) continue;
-            kchar* copy = duplicate(known);
-            if (copy != nullptr) g_known_directories[g_known_count++] = copy;
-        }
+        // Without memory the home folder simply stays unrecorded.
+        g_known_directories[0] = duplicate(g_home_folder);
+        if (g_known_directories[0] != nullptr) g_known_count = 1;
     }
     for (std::uint32_t i = 0; i < g_known_count; i++) {
         if (kay_strcmp(g_known_directories[i], path) == 0) return true;

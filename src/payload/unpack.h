@@ -21,10 +21,10 @@ typedef void (*kay_before_first_entry)(void);
 void unpack_all(const unsigned char* stream, std::size_t size, const kchar* target_dir, const kchar* home_folder,
                 kay_before_first_entry before_first, kchar* first_entry_path);
 
-// Starts an unpacking: no directory known but `target_dir` (when given);
-// the directory walk never goes above `home_folder` (both kept, not copied,
-// until the next unpack_begin). Below `target_dir`, whatever stands where
-// a folder should be (a file, a symlink, a junction) is replaced by one.
+// Starts an unpacking: no directory known; the directory walk never goes
+// above `home_folder` (kept, not copied, until the next unpack_begin, as
+// `target_dir`). Below `target_dir` (when given), whatever stands where a
+// folder should be (a file, a symlink, a junction) is replaced by one.
 void unpack_begin(const kchar* home_folder, const kchar* target_dir = nullptr);
 // Says once on stderr, before the next file is written, that the launcher
 // writes into `target_dir` without the lock.
