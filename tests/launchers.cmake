@@ -12,7 +12,7 @@ endif()
 # The payload cases that need a real process (the reader and the unpacking
 # of single entries are unit-tested over the same kinds of input).
 set(KAY_TEST_CASES basic badmagic_lower badmagic_kax empty_stream big_window traversal absolute drive
-  empty_part trailing_sep device deep deep_tree other_main)
+  empty_part trailing_sep device deep deep_tree other_main flipped)
 # Child launch: a payload slow to unpack, to interrupt the launcher.
 list(APPEND KAY_TEST_CASES slow_unpack)
 set(payload_dir "${CMAKE_CURRENT_BINARY_DIR}/payloads")
@@ -88,6 +88,8 @@ kay_prebuilt_launcher(kay-prebuilt-fault "kay-launcher-${KAY_LAUNCHER_TARGET}-fa
   ${PROJECT_SOURCE_DIR}/src/platform/fault_inject.cpp)
 target_compile_definitions(kay-prebuilt-fault PRIVATE KAY_FAULT_INJECTION)
 kay_add_launcher(t_fault PAYLOAD "${payload_dir}/basic.kay" TARGET_SPEC "{PROGRAM_DIR}${sep}unpacked"
+  PREBUILT kay-prebuilt-fault)
+kay_add_launcher(t_flipped_fault PAYLOAD "${payload_dir}/flipped.kay" TARGET_SPEC "{PROGRAM_DIR}${sep}unpacked"
   PREBUILT kay-prebuilt-fault)
 
 add_executable(kay-checker ${CMAKE_CURRENT_LIST_DIR}/probe/checker.cpp)
