@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <chrono>
 #include <functional>
+#include <set>
 #include <filesystem>
 #include <sstream>
 #include <sys/stat.h>
@@ -340,6 +341,27 @@ TEST_F(Build, IndexedLaunchersDecodeOnlyWhenAFileDiffers) {
             EXPECT_EQ(files_of(unpacked), files_of(app));
         }
     }
+}
+
+// Without --target-spec the version is followed by 12 hex digits of the
+// payload's index: two applications whose main programs share a name keep
+// apart, each in its own folder on every start.
+TEST_F(Build, DefaultFolderOfEachPayloadIsItsOwn) {
+    std::set<std::string> folders;
+    for (std::string app : {"a", "b", "a", "b"}) {
+        write_file(path(app + "/data.txt"), app);
+        fs::copy_file(native().launcher("kay-probe"), path(app + "/probe"), fs::copy_options::skip_existing);
+        ASSERT_EQ(build({path(app), "--main", "probe", "-o", path("out/" + app), "-q"}).code, 0);
+        Result r = run(native(), path("out/" + app), {.env = {{"XDG_CACHE_HOME", path("cache")}}});
+        std::string self = parse_probe(r.out).fields["self"], folder = self.substr(0, self.rfind('/'));
+        std::string head = path("cache/Dorvan/probe/1.0.0.0-");
+        EXPECT_EQ(folder.substr(0, head.size()), head);
+        EXPECT_EQ(folder.size(), head.size() + 12);
+        EXPECT_EQ(folder.find_first_not_of("0123456789abcdef", head.size()), std::string::npos) << self;
+        EXPECT_EQ(read_file(folder + "/data.txt"), app);
+        folders.insert(folder);
+    }
+    EXPECT_EQ(folders.size(), 2u);
 }
 
 TEST_F(Build, InstalledKayPackFindsThePrebuiltLaunchersInstalledWithIt) {
