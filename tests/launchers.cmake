@@ -89,8 +89,6 @@ kay_prebuilt_launcher(kay-prebuilt-fault "kay-launcher-${KAY_LAUNCHER_TARGET}-fa
 target_compile_definitions(kay-prebuilt-fault PRIVATE KAY_FAULT_INJECTION)
 kay_add_launcher(t_fault PAYLOAD "${payload_dir}/basic.kay" TARGET_SPEC "{PROGRAM_DIR}${sep}unpacked"
   PREBUILT kay-prebuilt-fault)
-kay_add_launcher(t_flipped_fault PAYLOAD "${payload_dir}/flipped.kay" TARGET_SPEC "{PROGRAM_DIR}${sep}unpacked"
-  PREBUILT kay-prebuilt-fault)
 
 add_executable(kay-checker ${CMAKE_CURRENT_LIST_DIR}/probe/checker.cpp)
 if(WIN32)

@@ -121,12 +121,8 @@ TEST_F(Expand, HomeAndCacheNeverEndInASeparator) {
     EXPECT_EQ(expand("a{HOME}b", false), "a");
     g_cache.reset();
     EXPECT_EQ(expand("a{CACHE_DIR}b", false), "a");
-    // An absolute KAY_CACHE_DIR is the cache folder, even where the system
-    // gives none; any other value counts as unset.
-    for (const char* other : {"k", "./k", ""}) {
-        g_env["KAY_CACHE_DIR"] = other;
-        EXPECT_EQ(expand("a{CACHE_DIR}b", false), "a");
-    }
+    g_env["KAY_CACHE_DIR"] = "k";  // not absolute: as if unset
+    EXPECT_EQ(expand("a{CACHE_DIR}b", false), "a");
     g_env["KAY_CACHE_DIR"] = "/k//";
     EXPECT_EQ(expand("a{CACHE_DIR}b"), "a/kb");
 }
