@@ -28,8 +28,9 @@ endif()
 # The one place for a launcher's defaults: kay_add_launcher, this tree's
 # kay-launcher cache variables, the constants of the unit tests and kay-pack
 # (through its generated kay_pack_config.h) take them from here. kay-pack's
-# own default target specification, {CACHE_DIR}/{COMPANY}/{PRODUCT}/{VERSION},
-# is made from the path expander's token names (src/format/tokens.h).
+# own default target specification, {CACHE_DIR}/{COMPANY}/{PRODUCT}/{VERSION}
+# and a digest of the payload's index, is made from the path expander's token
+# names (src/format/tokens.h).
 set(KAY_DEFAULT_COMPANY "Dorvan")
 set(KAY_DEFAULT_PRODUCT "Velmora Classic")
 set(KAY_DEFAULT_VERSION "1.0.0.0")

@@ -12,7 +12,7 @@ endif()
 # The payload cases that need a real process (the reader and the unpacking
 # of single entries are unit-tested over the same kinds of input).
 set(KAY_TEST_CASES basic badmagic_lower badmagic_kax empty_stream big_window traversal absolute drive
-  empty_part trailing_sep device deep deep_tree other_main)
+  empty_part trailing_sep device deep deep_tree other_main flipped)
 # Child launch: a payload slow to unpack, to interrupt the launcher.
 list(APPEND KAY_TEST_CASES slow_unpack)
 set(payload_dir "${CMAKE_CURRENT_BINARY_DIR}/payloads")

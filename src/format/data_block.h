@@ -89,6 +89,12 @@ inline char16_t unit_at(const unsigned char* units, std::uint32_t k) {
     return static_cast<char16_t>(units[2 * k] | (units[2 * k + 1] << 8));
 }
 
+// A digest of an index as the meta stores it (the bytes from block.index to
+// block.index_end; index_bytes gives them to the writer): 64-bit FNV-1a.
+// Builds whose entries differ in a name, size or CRC get other digests, so
+// kay-pack's default target folder tells them apart.
+std::uint64_t index_digest(const unsigned char* bytes, std::size_t size);
+
 // The writer, for kay-pack and the tests (the launcher never calls it).
 
 // One entry of the index as written: the name without terminator.
@@ -97,6 +103,9 @@ struct kay_block_entry {
     std::uint64_t size = 0;
     std::uint32_t crc = 0;  // as stored in the payload
 };
+
+// The entries of `index` as the meta stores them.
+std::string index_bytes(const std::vector<kay_block_entry>& index);
 
 // The meta and its length field, which the payload follows to make the
 // block; `index` nullptr writes "no index".

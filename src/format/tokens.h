@@ -15,3 +15,8 @@ inline constexpr const char* TOKEN_NAMES[TOKEN_COUNT] = {
     "TEMP", "PROGRAM", "PROGRAM_BASE", "PROGRAM_DIR", "PID",
     "HOME", "CACHE_DIR", "COMPANY", "PRODUCT", "VERSION",
     "FILE_VERSION", "PRODUCT_VERSION", "RANDOM", "TIME_US", "TIME"};
+
+// The environment variable that, set to an absolute path, is the value of
+// {CACHE_DIR} in place of the user's cache folder (for machines where that
+// folder is not writable or may not run programs).
+#define KAY_VAR_CACHE_DIR "KAY_CACHE_DIR"

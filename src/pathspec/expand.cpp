@@ -47,7 +47,26 @@ static void drop_trailing_separators(kchar* out) {
     while (len > 0 && out[len - 1] == KAY_SEP) out[--len] = 0;
 }
 
+// An absolute path of this system: "/..." on POSIX; "X:\...", "X:/..." or
+// "\\server\..." on Windows, where "\x" and "X:x" depend on the current drive
+// or folder.
+static bool is_absolute(const kchar* s) {
+    if (KAY_SEP == '/') return s[0] == '/';
+    kchar letter = static_cast<kchar>(s[0] | 0x20);
+    return (letter >= 'a' && letter <= 'z' && s[1] == ':' && kay_is_sep(s[2])) || (kay_is_sep(s[0]) && kay_is_sep(s[1]));
+}
+
 static bool append_folder(kchar* out, std::uint32_t capacity, kay_folder which) {
+    // KAY_CACHE_DIR, when absolute, is the cache folder; a relative one
+    // would move with the current folder, so it counts as unset.
+    kchar* chosen = which == KAY_FOLDER_CACHE ? get_env_value(KAY_VAR_CACHE_DIR) : nullptr;
+    bool given = chosen != nullptr && is_absolute(chosen);
+    if (given) append_value(out, capacity, chosen);
+    std::free(chosen);
+    if (given) {
+        drop_trailing_separators(out);
+        return true;
+    }
     static kchar folder[2][FOLDER_CAPACITY];
     kchar* buffer = folder[which == KAY_FOLDER_HOME ? 0 : 1];
     buffer[0] = 0;

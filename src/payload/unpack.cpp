@@ -235,11 +235,14 @@ void unpack_entry(const kchar* target_dir, const char16_t* name, kchar* path) {
     static kchar long_form[KAY_SYSTEM_PATH_CAPACITY];
     kay_file file = kay_open_write(kay_system_path(path, long_form));
     if (!file.valid()) report_open_failure(path);
+    // The CRC-32 of what reached the file, to compare with the stored one.
+    std::uint32_t written = 0;
     auto write = [&](const void* bytes, std::size_t n) {
         if (!kay_sys.write_file(file, bytes, static_cast<std::uint32_t>(n))) {
             system_error(MSG_UNPACK, kay_sys.last_error(), kay_sys.error_text);
             kay_exit(2);
         }
+        written = static_cast<std::uint32_t>(libdeflate_crc32(written, bytes, n));
         size -= n;
     };
     if (size > 0) {
@@ -264,6 +267,13 @@ void unpack_entry(const kchar* target_dir, const char16_t* name, kchar* path) {
         write(data, n);
     }
     kay_sys.close_file(file);
+    // Content that is not what was packed means a damaged payload. The file
+    // goes, so that no later start takes it for current, and nothing is
+    // started. A stored crc of 0 has nothing to compare with.
+    if (crc != KAY_CRC_MISSING && stored_crc(written) != crc) {
+        kay_sys.remove_file(kay_system_path(path, long_form));
+        fatal_error(MSG_DECODE);
+    }
 }
 
 void unpack_all(const unsigned char* stream, std::size_t size, const kchar* target_dir, const kchar* home_folder,

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <chrono>
 #include <functional>
+#include <set>
 #include <filesystem>
 #include <sstream>
 #include <sys/stat.h>
@@ -340,6 +341,21 @@ TEST_F(Build, IndexedLaunchersDecodeOnlyWhenAFileDiffers) {
             EXPECT_EQ(files_of(unpacked), files_of(app));
         }
     }
+}
+
+// Without --target-spec the version is followed by 12 digits of the
+// payload's index: applications whose main programs share a name keep apart.
+TEST_F(Build, DefaultFolderOfEachPayloadIsItsOwn) {
+    std::set<std::string> folders;
+    for (std::string app : {"a", "b", "a"}) {
+        write_file(path(app + "/data.txt"), app);
+        fs::copy_file(native().launcher("kay-probe"), path(app + "/probe"), fs::copy_options::skip_existing);
+        ASSERT_EQ(build({path(app), "--main", "probe", "-o", path("out/" + app), "-q"}).code, 0);
+        Result r = run(native(), path("out/" + app), {.env = {{"XDG_CACHE_HOME", path("cache")}}});
+        folders.insert(fs::path(parse_probe(r.out).fields["self"]).parent_path());
+    }
+    EXPECT_EQ(folders.size(), 2u);
+    for (const std::string& f : folders) EXPECT_EQ(f.substr(0, f.size() - 12), path("cache/Dorvan/probe/1.0.0.0-"));
 }
 
 TEST_F(Build, InstalledKayPackFindsThePrebuiltLaunchersInstalledWithIt) {

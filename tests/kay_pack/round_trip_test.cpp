@@ -70,10 +70,10 @@ TEST_F(RoundTrip, CreateThenDecodeListVerifyExtractGivesTheSameTree) {
     EXPECT_EQ(c.err, "");
 
     std::string payload = read_file(path("p.kay"));
-    // Frame header: no single-segment flag, no checksum, no dictionary; the
+    // Frame header: no single-segment flag, a checksum, no dictionary; the
     // window the smallest power of two (from 2^10) that holds the entry stream.
     ASSERT_EQ(payload.substr(3, 4), "\x28\xB5\x2F\xFD");
-    EXPECT_EQ(static_cast<unsigned char>(payload[7]) & 0x27, 0);
+    EXPECT_EQ(static_cast<unsigned char>(payload[7]) & 0x27, 0x04);
     std::vector<Entry> entries = decode_payload(payload);
     std::uint64_t stream_size = 2;
     for (const Entry& e : entries) stream_size += e.name.size() * 2 + 14 + e.content.size();

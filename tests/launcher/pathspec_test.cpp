@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <pwd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <string>
@@ -127,6 +128,16 @@ TEST_P(PathSpec, DefaultSpecUnpacksIntoTheUserCacheFolder) {
         ASSERT_EQ(r.code, 0) << r.err;
         EXPECT_EQ(parse_probe(r.out).fields["self"], dir / "home/.cache/Dorvan/Velmora/1.0.0.0/probe");
         EXPECT_TRUE(exists(dir / "home/.cache/Dorvan/Velmora/1.0.0.0/probe"));
+        // KAY_CACHE_DIR is the cache folder, walked as any target (by another
+        // user when run as root).
+        make_dirs(dir / "open");
+        chmod(dir.path().c_str(), 0755);
+        chmod((dir / "open").c_str(), 0777);
+        env["KAY_CACHE_DIR"] = dir / "open/c";
+        std::vector<std::string> as_other{"--reuid=23456", "--regid=23456", "--clear-groups", exe};
+        r = geteuid() != 0 ? run(p, exe, {.env = env}) : run(p, "setpriv", {.args = as_other, .env = env});
+        EXPECT_EQ(r.code, 2);
+        EXPECT_EQ(r.err, "Error, unsafe target directory '" + dir / "open" + "' (writable by every user and not sticky).\n");
         return;
     }
     // Under Wine: the prefix user's local application data folder.
@@ -145,6 +156,8 @@ TEST_P(PathSpec, DefaultSpecUnpacksIntoTheUserCacheFolder) {
     EXPECT_EQ(probe.fields["self"], "C:\\users\\" + user + "\\AppData\\Local\\Dorvan\\Velmora\\1.0.0.0\\probe.exe");
     EXPECT_TRUE(unpacked);
     expect_default_child(probe, p.path(dir.path()));
+    r = run(p, exe, {.env = {{"KAY_CACHE_DIR", p.path(dir / "kc")}}});
+    EXPECT_EQ(parse_probe(r.out).fields["self"], p.path(dir / "kc/Dorvan/Velmora/1.0.0.0/probe.exe"));
 }
 
 INSTANTIATE_TEST_SUITE_P(Launchers, PathSpec, ::testing::ValuesIn(platforms()), platform_name);

@@ -180,6 +180,8 @@ TEST_P(Unpack, BadPayloadsEndWithTheirMessageAndWriteNothingMore) {
         {"t_empty_part", decode, main_only},
         {"t_trailing_sep", decode, main_only},
         {"t_device", decode, main_only},
+        // The damaged file is removed; those written before it stay.
+        {"t_flipped", decode, {"unpacked", "unpacked/data", "unpacked/data/a.txt", "unpacked/data/sub", main_only[1]}},
 #ifndef __SANITIZE_ADDRESS__  // the sanitizer's shadow memory is beyond any such limit
         // The frame asks for a 2^27-byte window, more than the process may map.
         {"t_basic", no_memory, {"unpacked"}, "100000"},

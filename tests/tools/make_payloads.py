@@ -165,6 +165,11 @@ def main():
     assert wide[4] & 0x20 == 0 and wide[5] == 0x88, "frame without a window descriptor"
     wide[5] = 0x90
     cases["big_window"] = container(bytes(wide))
+    # A byte of data\sub\b.bin changed in a frame without Zstandard's
+    # checksum: it decodes, to content that is not the entry's.
+    flipped = bytearray(compress(basic + END, ["--no-check"]))
+    flipped[flipped.find(pseudo_random(300000, 7)[150000:150064]) + 32] ^= 0x10
+    cases["flipped"] = container(bytes(flipped))
     cases["long_name"] = container(compress(main + name_bytes("n" * 1100) + struct.pack("<QI", 1, 1) + b"x" + END))
     cases["traversal"] = container(compress(main + entry("..\\evil.txt", b"evil") + END))
     cases["absolute"] = container(compress(main + entry("\\abs.txt", b"evil") + END))

@@ -121,6 +121,10 @@ TEST_F(Expand, HomeAndCacheNeverEndInASeparator) {
     EXPECT_EQ(expand("a{HOME}b", false), "a");
     g_cache.reset();
     EXPECT_EQ(expand("a{CACHE_DIR}b", false), "a");
+    g_env["KAY_CACHE_DIR"] = "k";  // not absolute: as if unset
+    EXPECT_EQ(expand("a{CACHE_DIR}b", false), "a");
+    g_env["KAY_CACHE_DIR"] = "/k//";
+    EXPECT_EQ(expand("a{CACHE_DIR}b"), "a/kb");
 }
 
 TEST_F(Expand, ProgramBaseAndDir) {

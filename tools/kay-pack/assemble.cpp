@@ -41,8 +41,9 @@ const char LAUNCHER_OPTIONS_HELP[] =
     "                          .exe for Windows, beside kay-pack, in ../lib/kay\n"
     "                          from it, or in the TARGET build tree beside kay-pack's)\n"
     "  --target-spec SPEC      where the launcher unpacks (default\n"
-    "                          {CACHE_DIR}/{COMPANY}/{PRODUCT}/{VERSION}, with \\ for\n"
-    "                          Windows); the values it names must be folder names\n"
+    "                          {CACHE_DIR}/{COMPANY}/{PRODUCT}/{VERSION}-DIGEST, with\n"
+    "                          \\ for Windows, DIGEST 12 hex digits of the payload's\n"
+    "                          index); the values it names must be folder names\n"
     "  --company TEXT          {COMPANY} (default " KAY_DEFAULT_COMPANY ")\n"
     "  --product TEXT          {PRODUCT} (default: the main program's file name,\n"
     "                          without .exe)\n"
@@ -126,6 +127,20 @@ static void check_folder_name(const std::string& what, const std::string& value)
              ", which a folder name cannot (it is part of the target directory)");
 }
 
+// The target folder without --target-spec: below the company, product and
+// version, with a digest of the payload's entries after the version, so two
+// applications whose main programs share a name, or two builds of one
+// version, never unpack over each other.
+static std::string default_target_spec(const BlockPayload& payload, bool windows) {
+    std::string entries = payload.whole ? index_bytes(payload.index) : payload.bytes;
+    std::uint64_t digest = index_digest(reinterpret_cast<const unsigned char*>(entries.data()), entries.size());
+    char text[16];
+    std::snprintf(text, sizeof text, "-%012llx", static_cast<unsigned long long>(digest >> 16));
+    const char* sep = windows ? "\\" : "/";
+    return braced(TOKEN_CACHE_DIR) + sep + braced(TOKEN_COMPANY) + sep + braced(TOKEN_PRODUCT) + sep +
+           braced(TOKEN_VERSION) + text;
+}
+
 static std::string base_name(const std::string& path) {
     std::size_t at = last_separator(path);
     return at == std::string::npos ? path : path.substr(at + 1);
@@ -151,12 +166,7 @@ std::uint64_t assemble_launcher(AssembleRequest r, const std::string& payload_pa
         if (main.empty() && !payload.index.empty()) utf16_to_utf8(payload.index.front().name, main);
         c.product = main.empty() ? KAY_DEFAULT_PRODUCT : product_of_main(main);
     }
-    if (!r.spec_given) {
-        // Two applications built with default options land in different folders.
-        const char* sep = windows ? "\\" : "/";
-        c.target_spec = braced(TOKEN_CACHE_DIR) + sep + braced(TOKEN_COMPANY) + sep + braced(TOKEN_PRODUCT) + sep +
-                        braced(TOKEN_VERSION);
-    }
+    if (!r.spec_given) c.target_spec = default_target_spec(payload, windows);
     const std::pair<kay_token, const std::string*> named[] = {
         {TOKEN_COMPANY, &c.company}, {TOKEN_PRODUCT, &c.product}, {TOKEN_VERSION, &c.version},
         {TOKEN_FILE_VERSION, &c.file_version}, {TOKEN_PRODUCT_VERSION, &c.product_version}};

@@ -15,7 +15,7 @@ struct AssembleRequest {
     std::string output;
     LauncherConstants constants;
     bool product_given = false;  // else: the main program's name
-    bool spec_given = false;     // else: {CACHE_DIR}/{COMPANY}/{PRODUCT}/{VERSION}
+    bool spec_given = false;     // else: {CACHE_DIR}/{COMPANY}/{PRODUCT}/{VERSION}-<index digest>
     std::string description;     // Windows: the file description ("": the product)
     std::string icon;            // Windows: .ico file, or ""
 };

@@ -214,7 +214,10 @@ CreateResult create_payload(const CreateRequest& request) {
     set_param(packer.cctx, ZSTD_c_compressionLevel, request.level, "the compression level");
     set_param(packer.cctx, ZSTD_c_windowLog, window_log(stream_size), "the window size");
     set_param(packer.cctx, ZSTD_c_enableLongDistanceMatching, 1, "long-distance matching");
-    set_param(packer.cctx, ZSTD_c_checksumFlag, 0, "the checksum flag");
+    // The frame's own checksum: the zstd tool, verify and the launcher's
+    // decoder also see damage outside file content (names, sizes). Launchers
+    // that predate it read such frames the same way.
+    set_param(packer.cctx, ZSTD_c_checksumFlag, 1, "the checksum flag");
     set_param(packer.cctx, ZSTD_c_contentSizeFlag, 0, "the content size flag");
     // Always through worker threads: their output is the same for any count.
     set_param(packer.cctx, ZSTD_c_nbWorkers, request.threads, "the number of threads");
