@@ -119,6 +119,7 @@ std::uint32_t kay_main(int argc, kchar** argv) {
         if (!expand_path_spec(g_run, g_home_folder, KT("{HOME}"), KAY_PATH_CAPACITY)) fail_spec_expansion(KT("{HOME}"));
         kay_unpack::unpack_all(data.payload + sizeof KAY_MAGIC, data.payload_size - sizeof KAY_MAGIC, g_target_dir,
                                g_home_folder, lock_before_first_entry, g_first_entry_path);
+        record_entries(g_target_dir, data);
     }
     if (g_lock.valid()) kay_sys.close_lock(g_lock);
 

@@ -36,8 +36,19 @@ static kay_name_reason check_component(const char16_t* name, std::size_t begin, 
     return dot ? KAY_NAME_DOT_COMPONENT : KAY_NAME_OK;
 }
 
+// Whether the name begins with the launcher's own ".kay-state", in any case.
+static bool is_reserved(const char16_t* name, std::size_t length) {
+    const char* own = ".kay-state";
+    std::size_t k = 0;
+    for (; own[k] != 0; k++) {
+        if (k == length || upper(name[k]) != upper(static_cast<char16_t>(own[k]))) return false;
+    }
+    return true;
+}
+
 kay_name_reason check_entry_name(const char16_t* name, std::size_t length) {
     if (length == 0) return KAY_NAME_EMPTY;
+    if (is_reserved(name, length)) return KAY_NAME_RESERVED;
     if (length > KAY_NAME_CAPACITY - 1) return KAY_NAME_TOO_LONG;
     if (is_separator(name[0])) return KAY_NAME_ABSOLUTE;
     std::size_t start = 0;

@@ -64,6 +64,9 @@ enum kay_name_reason {
     // without an extension or trailing dots and blanks: "nul", "Aux.tar.gz",
     // "COM1 ", "con.". Windows sends what is written there to the device.
     KAY_NAME_DEVICE,
+    // A first component beginning ".kay-state", in any case: the launcher's
+    // own record in the target folder (format/state_record.h).
+    KAY_NAME_RESERVED,
 };
 kay_name_reason check_entry_name(const char16_t* name, std::size_t length);
 

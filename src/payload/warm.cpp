@@ -7,6 +7,7 @@
 #include "common/bounded.h"
 #include "format/format.h"
 #include "format/data_block.h"
+#include "payload/state.h"
 #include "payload/unpack.h"
 
 using namespace kay_unpack;
@@ -61,30 +62,59 @@ void check_entries(void* arg) {
 
 }  // namespace
 
+// The index's digest, which binds a state record to it.
+static std::uint64_t digest_of(const kay_launch_data& data) {
+    return index_digest(data.index, static_cast<std::size_t>(data.index_end - data.index));
+}
+
 bool all_entries_current(const kchar* target_dir, const kay_launch_data& data, kchar* first_entry_path) {
     if (data.index_count == KAY_NO_INDEX) return false;
     check_job job;
     job.target_dir = target_dir;
     job.index_end = data.index_end;
-    job.count = data.index_count;
-    job.entries = static_cast<const unsigned char**>(std::malloc((job.count + 1) * sizeof *job.entries));
-    if (job.entries == nullptr) return false;
+    job.count = 0;
+    const std::uint32_t count = data.index_count;
+    job.entries = static_cast<const unsigned char**>(std::malloc((count + 1) * sizeof *job.entries));
+    kay_stamp* stamps = static_cast<kay_stamp*>(std::malloc((count + 1) * sizeof(kay_stamp)));
+    if (job.entries == nullptr || stamps == nullptr) {
+        std::free(job.entries);
+        std::free(stamps);
+        return false;
+    }
+    const std::uint64_t digest = digest_of(data);
+    std::int64_t written_ns = 0;
+    unsigned char* record = kay_state::load(target_dir, digest, count, &written_ns);
 
     // Every name first, in order, as the full pass checks them: one that it
-    // would refuse, or whose path does not fit, is left to it.
+    // would refuse, or whose path does not fit, is left to it. A file whose
+    // status is the one recorded is current without being read; the others
+    // go to the checksum, their status taken before they are read.
     static kchar path[KAY_PATH_CAPACITY];
     static kchar first[KAY_PATH_CAPACITY];
     char16_t name[KAY_NAME_CAPACITY];
     kay_index_entry entry;
     const unsigned char* at = data.index;
-    for (std::uint32_t i = 0; i < job.count; i++) {
-        job.entries[i] = at;
-        if (!entry_at(&at, data.index_end, &entry, name) || check_entry_name(name, entry.name_units) != KAY_NAME_OK ||
-            !entry_path(path, target_dir, name, entry.name_units)) {
-            std::free(job.entries);
-            return false;
-        }
+    bool names_ok = true;
+    for (std::uint32_t i = 0; i < count && names_ok; i++) {
+        const unsigned char* here = at;
+        names_ok = entry_at(&at, data.index_end, &entry, name) && check_entry_name(name, entry.name_units) == KAY_NAME_OK &&
+                   entry_path(path, target_dir, name, entry.name_units);
+        if (!names_ok) break;
         if (i == 0) buf_copy(first, KAY_PATH_CAPACITY, path);
+        // No file is recorded as an empty stamp: an entry never written
+        // (stored crc 0) that is still absent stays current.
+        bool stamped = kay_state::stamp_of(path, &stamps[i]);
+        if (!stamped) stamps[i] = kay_stamp{};
+        if (record != nullptr && stamps[i] == record_stamp(record, i) &&
+            (stamped ? !kay_state::racy(stamps[i], written_ns) : entry.crc == KAY_CRC_MISSING))
+            continue;
+        job.entries[job.count++] = here;
+    }
+    std::free(record);
+    if (!names_ok) {
+        std::free(job.entries);
+        std::free(stamps);
+        return false;
     }
 
     // The checksums on up to MOST_WORKERS threads, this one included; a
@@ -102,8 +132,31 @@ bool all_entries_current(const kchar* target_dir, const kay_launch_data& data, k
     if (job.count > 0) check_entries(&job);
     for (std::uint32_t i = 0; i < started; i++) kay_sys.join_thread(threads[i]);
     std::free(job.entries);
+    // What the checksums proved is recorded, so the next start need not.
+    if (!job.differs && (job.count > 0 || record == nullptr)) kay_state::save(target_dir, digest, stamps, count);
+    std::free(stamps);
     if (job.differs) return false;
     // The first entry's path, as the full pass would give it.
-    buf_copy(first_entry_path, KAY_PATH_CAPACITY, job.count > 0 ? first : KT(""));
+    buf_copy(first_entry_path, KAY_PATH_CAPACITY, count > 0 ? first : KT(""));
     return true;
+}
+
+void record_entries(const kchar* target_dir, const kay_launch_data& data) {
+    if (data.index_count == KAY_NO_INDEX) return;
+    const std::uint32_t count = data.index_count;
+    kay_stamp* stamps = static_cast<kay_stamp*>(std::malloc((count + 1) * sizeof(kay_stamp)));
+    if (stamps == nullptr) return;
+    static kchar path[KAY_PATH_CAPACITY];
+    char16_t name[KAY_NAME_CAPACITY];
+    kay_index_entry entry;
+    const unsigned char* at = data.index;
+    for (std::uint32_t i = 0; i < count; i++) {
+        // Every file was just written or proved: one without a status now
+        // is recorded as one that never matches.
+        if (!entry_at(&at, data.index_end, &entry, name) || !entry_path(path, target_dir, name, entry.name_units) ||
+            !kay_state::stamp_of(path, &stamps[i]))
+            stamps[i] = kay_stamp{};
+    }
+    kay_state::save(target_dir, digest_of(data), stamps, count);
+    std::free(stamps);
 }

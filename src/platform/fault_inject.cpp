@@ -6,8 +6,9 @@
 // result with the error the list gives it, without reaching the system.
 // KAY_FAULT_REPORT=<file> receives, when the process exits through the
 // runtime, one line:
-//   injected=<0|1> open=<handles still open> reported=<0|1>
-// where `reported` says the exit came from a reported failure (kay_exit).
+//   injected=<0|1> open=<handles still open> reported=<0|1> reads=<n>
+// where `reported` says the exit came from a reported failure (kay_exit)
+// and `reads` counts the files opened for reading (open_read).
 // KAY_NO_LOCK=1 makes every lock on the target directory fail, so that
 // launchers started at once unpack unlocked.
 #ifndef KAY_FAULT_INJECTION
@@ -99,7 +100,8 @@ void write_report() {
     if (g_report == nullptr) return;
     FILE* f = std::fopen(g_report, "wb");
     if (f == nullptr) return;
-    std::fprintf(f, "injected=%d open=%ld reported=%d\n", g_injected ? 1 : 0, g_open.load(), g_reported ? 1 : 0);
+    std::fprintf(f, "injected=%d open=%ld reported=%d reads=%ld\n", g_injected ? 1 : 0, g_open.load(),
+                 g_reported ? 1 : 0, g_calls[I_open_read].load());
     std::fclose(f);
 }
 

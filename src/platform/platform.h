@@ -41,6 +41,14 @@ struct kay_file_status {
     std::uint32_t owner;
     std::uint32_t mode;
     std::uint64_t size;
+    // Modification and change times (ns since 1970; POSIX st_mtim and
+    // st_ctim, Windows LastWriteTime and ChangeTime) and the file's
+    // identity (device and inode; Windows: volume serial and file ID), as
+    // far as the call tells them; 0 where it does not.
+    std::int64_t mtime_ns = 0;
+    std::int64_t ctime_ns = 0;
+    std::uint64_t device = 0;
+    std::uint64_t inode = 0;
 };
 constexpr std::uint32_t KAY_MODE_OTHERS_WRITE = 02;
 constexpr std::uint32_t KAY_MODE_GROUP_OTHERS = 077;
@@ -114,6 +122,11 @@ typedef void (*kay_thread_main)(void* arg);
 //   there: a symlink, junction or other reparse point where a folder should
 //   be makes them fail. `dir` itself is reached as it is. false when `dir`
 //   cannot be opened (the calls then work as before).
+// stat_entry: as stat_path, with the times and identity, for the state
+//   record: POSIX fstatat; Windows from one enumeration of the folder (kept
+//   for the next call in it), so no file is opened (nor scanned).
+// rename_file: puts the file `from` in the place of `to`, replacing what is
+//   there (rename; Windows MoveFileEx); false on failure.
 // truncate_file: cuts an open file to 0 bytes; false on failure.
 // user_id: the user the launcher runs as (POSIX: the effective uid, root
 //   being 0). Windows: 1, the owner every file reports.

@@ -30,24 +30,6 @@ std::map<std::string, std::string> contents(const std::string& dir) {
     return out;
 }
 
-struct FaultReport {
-    bool written = false;
-    bool injected = false;
-    long open = -1;
-};
-
-// An abnormal end (exit code 3) leaves no report: it does not exit through
-// the runtime.
-FaultReport read_report(const std::string& path) {
-    FaultReport r;
-    if (!exists(path)) return r;
-    r.written = true;
-    int injected = 0, reported = 0;
-    if (std::sscanf(read_file(path).c_str(), "injected=%d open=%ld reported=%d", &injected, &r.open, &reported) == 3)
-        r.injected = injected != 0;
-    return r;
-}
-
 std::string line_end(const Platform& p) { return p.windows ? "\r\n" : "\n"; }
 
 // The calls that can be made to fail, by the table's own names.
@@ -81,14 +63,16 @@ const std::map<std::string, std::vector<End>> ENDS = {
     // stopped (the calls that follow do what they would).
     {"set_env", {COMPLETES}}, {"open_read", {COMPLETES}}, {"file_size", {COMPLETES}}, {"read_file", {COMPLETES}},
     {"start_thread", {COMPLETES}}, {"semaphore_create", {COMPLETES}}, {"fold_case", {COMPLETES, NO_LOCK}},
-    {"confine_below", {COMPLETES}}, {"read_link", {COMPLETES}},
+    {"confine_below", {COMPLETES}}, {"read_link", {COMPLETES}}, {"stat_entry", {COMPLETES}},
+    // The state record is skipped when it cannot be written.
+    {"rename_file", {COMPLETES}},
     // The lock: a lock file that cannot be opened is made anew once.
     {"open_lock", {COMPLETES, NO_LOCK}}, {"stat_lock", {COMPLETES, NO_LOCK}}, {"wait_lock", {NO_LOCK}},
     // The lock's folder, or a file to write (a failed folder is retried;
     // what stands in the way of a file cannot be looked at or removed).
     {"open_file", {COMPLETES, WRITE_REFUSED}}, {"stat_file", {COMPLETES, WRITE_REFUSED}},
     {"create_directory", {COMPLETES, WRITE_REFUSED}}, {"stat_path", {COMPLETES, WRITE_REFUSED}},
-    {"remove_file", {WRITE_REFUSED}}, {"truncate_file", {WRITE_REFUSED}}, {"write_file", {WRITE_FAILED}},
+    {"remove_file", {WRITE_REFUSED}}, {"truncate_file", {WRITE_REFUSED}}, {"write_file", {WRITE_FAILED, COMPLETES}},
     {"command_line_args", {LAUNCH_FAILED}}, {"start_process", {LAUNCH_FAILED}},
     {"wait_process", {NO_EXIT_CODE}}, {"exit_code", {NO_EXIT_CODE}}, {"register_console_handler", {NO_HANDLER}},
     {"locate_data_block", {NO_HEADER}}, {"module_path", {TARGET_UNEXPANDED, COMPLETES, ABORTS}},

@@ -3,6 +3,8 @@
 // their payloads must leave on disk.
 #pragma once
 
+#include <cstdio>
+
 #include <filesystem>
 #include <map>
 #include <string>
@@ -23,6 +25,27 @@ inline std::string stage(const Platform& p, const std::string& launcher, const s
 // The files tools/make_payloads.py says a payload case leaves on disk.
 inline std::map<std::string, std::string> expected_files(const Platform& p, const std::string& which) {
     return files_of(p.build_dir + "/tests/payloads/expected/" + which);
+}
+
+// What a test launcher with fault injection reports (KAY_FAULT_REPORT).
+struct FaultReport {
+    bool written = false;
+    bool injected = false;
+    long open = -1;   // handles still held at the exit
+    long reads = -1;  // files opened for reading
+};
+
+// An abnormal end (exit code 3) leaves no report: it does not exit through
+// the runtime.
+inline FaultReport read_report(const std::string& path) {
+    FaultReport r;
+    if (!exists(path)) return r;
+    r.written = true;
+    int injected = 0, reported = 0;
+    if (std::sscanf(read_file(path).c_str(), "injected=%d open=%ld reported=%d reads=%ld", &injected, &r.open,
+                    &reported, &r.reads) == 4)
+        r.injected = injected != 0;
+    return r;
 }
 
 }  // namespace kay_test

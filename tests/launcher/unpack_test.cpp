@@ -80,7 +80,7 @@ class Unpack : public ::testing::TestWithParam<Platform> {};
 TEST_P(Unpack, FirstRunWritesThePayloadsTreeAndLaterRunsOnlyWhatChangedOrWentMissing) {
     const Platform& p = GetParam();
     Scratch dir;
-    std::string exe = stage(p, "t_basic", dir.path());
+    std::string exe = stage(p, "t_fault", dir.path());
     std::string target = dir / "unpacked", report = dir / "report.txt";
     RunOptions options{.env = {{"PROBE_OUT", p.path(report)}}};
     Result r = run(p, exe, options);
@@ -93,6 +93,39 @@ TEST_P(Unpack, FirstRunWritesThePayloadsTreeAndLaterRunsOnlyWhatChangedOrWentMis
     fs::remove(report);
     expect_run_changes(p, exe, target, {}, options);
     EXPECT_TRUE(exists(report));
+
+    // What the last start proved is recorded: once the record is older than
+    // any file's times can be coarse, a warm start reads nothing but it. A
+    // change that keeps the size and puts the time back (the change time
+    // moves), a copy with the same times, the user's record of another
+    // build, a damaged or (POSIX) another user's record: checked by content.
+    const std::string record = target + "/.kay-state", fault = dir / "fault.txt";
+    options.env["KAY_FAULT_REPORT"] = p.path(fault);
+    auto settled_run = [&](std::function<void()> change) {
+        fs::last_write_time(record, fs::file_time_type::clock::now() + std::chrono::hours(1));
+        change();
+        Result warm = run(p, exe, options);
+        EXPECT_EQ(warm.code, 0) << warm.out << warm.err;
+        EXPECT_EQ(files_of(target), expected_files(p, "basic"));
+        return read_report(fault).reads;
+    };
+    auto a_txt = target + "/data/a.txt";
+    EXPECT_EQ(settled_run([] {}), 1);
+    auto put_back = [&](const std::string& content, bool anew) {
+        auto time = fs::last_write_time(a_txt);
+        if (anew) fs::remove(a_txt);
+        write_file(a_txt, content);
+        fs::last_write_time(a_txt, time);
+    };
+    EXPECT_GT(settled_run([&] { put_back(std::string(read_file(a_txt).size(), 'x'), false); }), 1);
+    EXPECT_GT(settled_run([&] { put_back(read_file(a_txt), true); }), 1);
+    EXPECT_EQ(settled_run([] {}), 1);
+    std::string good = read_file(record);
+    for (std::size_t at : {std::size_t{8}, good.size() - 30}) {
+        EXPECT_GT(settled_run([&] { write_file(record, good.substr(0, at) + char(good[at] ^ 1) + good.substr(at + 1)); }),
+                  1);
+    }
+    if (!p.windows) EXPECT_GT(settled_run([&] { ASSERT_EQ(chown(record.c_str(), 4711, 4711), 0); }), 1);
 
     // Same size other content, grown, shrunk, truncated to nothing.
     std::string a = read_file(target + "/data/a.txt");

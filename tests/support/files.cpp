@@ -62,9 +62,12 @@ std::map<std::string, std::string> files_of(const std::string& dir) {
     return out;
 }
 
-// The launcher's own files in a target folder (its lock), which no entry
-// can be named like.
-static bool launchers_own(const fs::path& p) { return p.filename().string().rfind(".kay:", 0) == 0; }
+// The launcher's own files in a target folder (its lock and state record),
+// which no entry can be named like.
+static bool launchers_own(const fs::path& p) {
+    std::string name = p.filename().string();
+    return name.rfind(".kay:", 0) == 0 || name.rfind(".kay-state", 0) == 0;
+}
 
 std::vector<std::string> list_dir(const std::string& dir) {
     std::vector<std::string> names;

@@ -30,7 +30,7 @@ bool exists(const std::string& path);  // lstat succeeds: dangling links too
 void make_dirs(const std::string& path);
 void remove_tree(const std::string& path);
 
-// These three leave out the launcher's own files (".kay:lock").
+// These three leave out the launcher's own files (".kay:lock", ".kay-state").
 // Relative path ('/' separators) -> content of every regular file below `dir`.
 std::map<std::string, std::string> files_of(const std::string& dir);
 // Every name below `dir` (files, directories, links), relative and sorted.

@@ -20,6 +20,7 @@ const char* name_problem(const std::u16string& name) {
     case KAY_NAME_EMPTY_COMPONENT: return "empty path component";
     case KAY_NAME_DOT_COMPONENT: return "'.' or '..' component";
     case KAY_NAME_DEVICE: return "Windows device name (CON, NUL, COM1...)";
+    case KAY_NAME_RESERVED: return "the launcher's own name (.kay-state)";
     }
     return "unknown problem";
 }

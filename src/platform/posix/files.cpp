@@ -2,6 +2,7 @@
 // that 0 stays "none".
 #include <errno.h>
 #include <fcntl.h>
+#include <stdio.h>
 #include <string.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -94,6 +95,10 @@ static void status_of(const struct stat& st, kay_file_status* status) {
     status->owner = static_cast<std::uint32_t>(st.st_uid);
     status->mode = static_cast<std::uint32_t>(st.st_mode & 07777);
     status->size = st.st_size < 0 ? 0 : static_cast<std::uint64_t>(st.st_size);
+    status->mtime_ns = static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+    status->ctime_ns = static_cast<std::int64_t>(st.st_ctim.tv_sec) * 1000000000 + st.st_ctim.tv_nsec;
+    status->device = static_cast<std::uint64_t>(st.st_dev);
+    status->inode = static_cast<std::uint64_t>(st.st_ino);
 }
 
 bool stat_file(kay_file file, kay_file_status* status) {
@@ -110,6 +115,23 @@ bool stat_path(const char* path, kay_file_status* status) {
     if (!at_below(path, &at, &name) || fstatat(at, name, &st, AT_SYMLINK_NOFOLLOW) != 0) return false;
     status_of(st, status);
     return true;
+}
+
+bool stat_entry(const char* path, kay_file_status* status) { return stat_path(path, status); }
+
+bool rename_file(const char* from, const char* to) {
+    int from_at, to_at;
+    const char* from_name;
+    const char* to_name;
+    if (!at_below(from, &from_at, &from_name)) return false;
+    // The folder at_below keeps may change with the next path.
+    int kept = from_at == AT_FDCWD ? AT_FDCWD : dup(from_at);
+    bool renamed = kept != -1 && at_below(to, &to_at, &to_name) && renameat(kept, from_name, to_at, to_name) == 0;
+    int error = errno;
+    if (kept >= 0) close(kept);
+    forget_folder();
+    errno = error;
+    return renamed;
 }
 
 std::uint32_t read_link(const char* path, char* out, std::uint32_t capacity) {

@@ -59,6 +59,12 @@ bool stat_file(kay_file file, kay_file_status* status) {
     if (GetFileInformationByHandle(system_handle(file), &info)) {
         status_of(info.dwFileAttributes, (static_cast<std::uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow,
                   status);
+        // 100 ns intervals since 1601, as ns since 1970.
+        std::int64_t written = static_cast<std::int64_t>((static_cast<std::uint64_t>(info.ftLastWriteTime.dwHighDateTime)
+                                                          << 32) | info.ftLastWriteTime.dwLowDateTime);
+        status->mtime_ns = (written - 116444736000000000) * 100;
+        status->device = info.dwVolumeSerialNumber;
+        status->inode = (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
         return true;
     }
     // A handle the system opened as a file but cannot describe (a device
