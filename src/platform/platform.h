@@ -147,8 +147,10 @@ typedef void (*kay_thread_main)(void* arg);
 // locate_data_block: sets *data and *size to bytes of the launcher's own
 //   image that end with its data block (found from the end; see
 //   payload/block_meta.h): POSIX: the whole program file, mapped read-only;
-//   Windows: the content of the loaded image's ".kay" section. false when
-//   there is none.
+//   Windows: the content of the loaded image's ".kay" section (size 0
+//   when it has none). false, with the code in last_error, when the own
+//   image cannot be had (POSIX: the file cannot be opened, or without
+//   /proc the file at the executed path is not the running program).
 // release_data_block: the `size` bytes at `from` of the data block that
 //   locate_data_block found will not be read again; the whole pages
 //   among them leave the process's resident set (their content stays in
