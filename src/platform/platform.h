@@ -128,10 +128,14 @@ typedef void (*kay_thread_main)(void* arg);
 // command_line_args: process arguments as the system splits them (Windows:
 //   CommandLineToArgvW of GetCommandLineW; POSIX: the launcher's argv),
 //   ended by a null pointer. nullptr on failure.
+// own_command_line: Windows: the command line the launcher was started
+//   with, as one text (GetCommandLineW). POSIX: nullptr, arguments being a
+//   vector there.
 // start_process: starts `program` with the arguments `argv` (ended by a
 //   null pointer), which the child gets back as they are (Windows: quoted
-//   into one command line, command_line.h). false on failure, with the code
-//   in last_error.
+//   into one command line, command_line.h), or on Windows with
+//   `command_line` as it is when that is not null (POSIX never gets one).
+//   false on failure, with the code in last_error.
 // close_process: releases the process handle (POSIX: reaps the child).
 // forward_event: POSIX: passes a console event to the child where the
 //   system does not (SIGTERM sent to the launcher alone). No-op on Windows.

@@ -123,6 +123,30 @@ TEST(CommandLine, ArgumentsJoinedByBlanksSplitBackWithoutTheEmptyOnes) {
     EXPECT_EQ(text.substr(text.size() - 10), R"(x"   end\ )");
 }
 
+// The launcher's own line passed on: its first argument ends by the rule
+// for the program name (a quoted one at the next quote, no escapes), and
+// only that is replaced.
+const struct {
+    std::string own_line, first, child_line;
+} PASSED_ON[] = {
+    {R"(launcher.exe """" x)", R"(C:\kay\l.exe)", R"(C:\kay\l.exe """" x)"},
+    {R"(launcher.exe a "" b)", R"(C:\My Dir\l.exe)", R"("C:\My Dir\l.exe" a "" b)"},
+    {"\"C:\\a b\\l.exe\"  two\tblanks ", "l", "l  two\tblanks "},
+    {R"("C: b\l.exe"x y)", "l", "l x y"},
+    {R"("a"b c)", "l", "l b c"},
+    {"l.exe\ttab", "p", "p\ttab"},
+    {"\"unclosed first", "p", "p"},
+    {" leading blank", "p", "p leading blank"},
+    {"", "p", "p"},
+};
+
+TEST(CommandLine, OwnLinePassesOnWithOnlyItsFirstArgumentReplaced) {
+    for (const auto& c : PASSED_ON) {
+        EXPECT_EQ(utf8(pass_on_command_line(native(c.first).c_str(), native(c.own_line).c_str())), c.child_line)
+            << c.own_line;
+    }
+}
+
 std::string repeat(size_t n, char c) { return std::string(n, c); }
 
 // The process-wide line holds 32767 units and its terminator; one more is
