@@ -20,7 +20,6 @@ constexpr kay_process CHILD{4242};
 struct Calls {
     std::string program;
     std::vector<std::string> argv;
-    std::string line;
     int waits = 0;
     std::uint32_t last_timeout = 0;
     int terminations = 0;
@@ -51,10 +50,8 @@ std::uint32_t fake_error_text(std::uint32_t, char* out, std::uint32_t) {
     std::strcpy(out, "Fake failure.");
     return 13;
 }
-const kchar* fake_own_line() { return "\"as typed\"  \"\" \"\"\"\" x"; }
-bool fake_start(const kchar* program, kchar* const* argv, kchar* line, kay_process* process) {
+bool fake_start(const kchar* program, kchar* const* argv, kchar*, kay_process* process) {
     g_calls.program = program;
-    g_calls.line = line != nullptr ? line : "(none)";
     g_calls.argv.clear();
     for (; *argv != nullptr; argv++) g_calls.argv.push_back(*argv);
     if (!g_start_ok) return false;
@@ -123,16 +120,6 @@ TEST_F(RunChild, WaitsAndReturnsTheWholeCodeWithOwnPathFirst) {
     EXPECT_EQ(console_control_handler(KAY_CTRL_C), 0);
     EXPECT_EQ(g_calls.waits, 1);
     EXPECT_EQ(g_calls.closes, 1);
-}
-
-// Where the system hands over one line, the rest of the launcher's own
-// passes on as it is.
-TEST_F(RunChild, OwnCommandLinePassesOnWithOnlyTheFirstArgumentReplaced) {
-    EXPECT_EQ(run("/opt/app/program", "x"), 0x80000003u);
-    EXPECT_EQ(g_calls.line, "(none)");
-    kay_sys.own_command_line = fake_own_line;
-    EXPECT_EQ(run("/opt/app/program", "x"), 0x80000003u);
-    EXPECT_EQ(g_calls.line, R"(/opt/app/launcher  "" """" x)");
 }
 
 TEST_F(RunChild, UnreadableExitCodeGivesOneAndNoHandleGivesZeroWithoutWaiting) {
