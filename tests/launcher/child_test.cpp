@@ -72,8 +72,7 @@ TEST_P(Child, ArgumentsReachTheChildExactly) {
     expected.insert(expected.end(), HARD_ARGS.begin(), HARD_ARGS.end());
     EXPECT_EQ(probe.args, expected);
     EXPECT_EQ(probe.fields["argc"], std::to_string(expected.size()));
-    // Lines that C runtimes split by rules of their own: the child sees the
-    // rest of the launcher's line as it sees it when started directly.
+    // Lines C runtimes split their own ways: the child sees the rest of the launcher's line as if started directly.
     if (!p.windows) return;
     for (const std::string rest : {R"("""" x)", R"(a "" b)"}) {
         for (const std::string& program : {exe, dir / "with blank/unpacked/probe.exe"}) {

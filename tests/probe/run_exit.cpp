@@ -1,7 +1,6 @@
 // Starts a program, waits for it and prints its whole 32-bit exit code as
 // "exit=<decimal>": Wine's own exit status keeps only the low 8 bits.
-// Usage: kay-run-exit <program> [<rest>]   (started with the command line
-// "<program>" and the rest as it is)
+// Usage: kay-run-exit <program> [<rest>]   (its command line: "<program>" <rest>)
 #include <windows.h>
 
 #include <cstdio>
