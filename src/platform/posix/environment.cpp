@@ -3,7 +3,6 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-#include <sys/auxv.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -28,8 +27,6 @@ int set_env(const char* name, const char* value) {
 }
 
 std::uint32_t current_pid() { return static_cast<std::uint32_t>(getpid()); }
-
-static const char* executed_name() { return reinterpret_cast<const char*>(getauxval(AT_EXECFN)); }
 
 // The path the launcher was executed by (a link keeps its own name, as
 // Windows keeps the name a program was started by), made absolute against

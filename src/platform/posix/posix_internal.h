@@ -13,7 +13,10 @@ extern int g_child_signal;
 // SIGXFSZ was ignored when the launcher started: the child keeps it so.
 extern bool g_xfsz_inherited_ignored;
 
-// running_image.cpp: the running program's file mapped read-only whole,
+// running_image.cpp: the path the launcher was executed by, as given to
+// the system (AT_EXECFN); nullptr when there is none.
+const char* executed_name();
+// The running program's file mapped read-only whole,
 // its size and status set: /proc/self/exe, or without /proc the file at the
 // executed path once it is seen to hold the running program. MAP_FAILED
 // with errno set when neither can be had.

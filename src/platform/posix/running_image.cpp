@@ -2,8 +2,7 @@
 // own path must name it. /proc/self/exe is that file where /proc is mounted.
 // Without /proc (a container or chroot that does not mount it) the path the
 // launcher was executed by is opened instead, and taken only when the file
-// there holds the program this process runs: one replaced since, or another
-// program started us (the dynamic loader run by hand), is not.
+// there holds the program this process runs (not one put there since).
 #include <fcntl.h>
 #include <link.h>
 #include <sys/auxv.h>
@@ -51,12 +50,14 @@ static bool holds_running_program(const unsigned char* view, std::size_t size) {
     return compared > 0;
 }
 
-// The whole file of `fd`, mapped read-only, and its status.
+const char* executed_name() { return reinterpret_cast<const char*>(getauxval(AT_EXECFN)); }
+
+// The whole regular file of `fd`, mapped read-only, and its status.
 static void* map_whole(int fd, std::size_t* size, struct stat* status) {
     void* view = MAP_FAILED;
     if (fstat(fd, status) == 0) {
         *size = static_cast<std::size_t>(status->st_size);
-        if (status->st_size > 0) view = mmap(nullptr, *size, PROT_READ, MAP_PRIVATE, fd, 0);
+        if (S_ISREG(status->st_mode) && status->st_size > 0) view = mmap(nullptr, *size, PROT_READ, MAP_PRIVATE, fd, 0);
         else errno = ENOEXEC;
     }
     int saved = errno;
@@ -70,9 +71,10 @@ void* map_running_image(std::size_t* size, struct stat* status) {
     if (fd >= 0) return map_whole(fd, size, status);
     // The executed path as the system resolved it at the start: relative
     // to the current directory, which is still the start directory, and
-    // through links as they are (a folded "link/.." would be another file).
-    const char* executed = reinterpret_cast<const char*>(getauxval(AT_EXECFN));
-    fd = executed != nullptr && executed[0] != 0 ? open(executed, O_RDONLY | O_CLOEXEC) : -1;
+    // through links as they are (a folded "link/.." would be another file);
+    // a FIFO put there is not waited on.
+    const char* executed = executed_name();
+    fd = executed != nullptr && executed[0] != 0 ? open(executed, O_RDONLY | O_NONBLOCK | O_CLOEXEC) : -1;
     if (fd < 0) return MAP_FAILED;
     void* view = map_whole(fd, size, status);
     if (view == MAP_FAILED || holds_running_program(static_cast<const unsigned char*>(view), *size)) return view;
