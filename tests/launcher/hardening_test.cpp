@@ -158,6 +158,9 @@ TEST_P(Hardening, OwnFileIsFoundWithoutProcOrWhatFailedIsSaid) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.command + c.hide_proc);
+#ifdef __SANITIZE_ADDRESS__  // the sanitizer's own runtime needs /proc
+        if (c.hide_proc[0] == '1') continue;
+#endif
         Scratch dir;
         std::string app = dir / "app";
         make_dirs(app + "/deep/er");
@@ -170,8 +173,7 @@ TEST_P(Hardening, OwnFileIsFoundWithoutProcOrWhatFailedIsSaid) {
                                                "[ $0 = 0 ] || mount -t tmpfs tmpfs /proc || exit 99; exec setpriv "
                                                "--reuid=23456 --regid=23456 --clear-groups \"$@\"",
                                                c.hide_proc, app + "/" + c.command}});
-        EXPECT_EQ(r.err, c.err);
-        EXPECT_EQ(r.code, c.err.empty() ? 0 : 2);
+        EXPECT_EQ(std::to_string(r.code) + r.err, (c.err.empty() ? "0" : "2") + c.err);
         if (!c.err.empty()) continue;
         ProbeReport probe = parse_probe(r.out);
         EXPECT_EQ(probe.args, std::vector<std::string>{app + "/" + c.first});
