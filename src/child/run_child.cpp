@@ -5,6 +5,7 @@
 #include "common/bounded.h"
 #include "common/report.h"
 #include "format/format.h"
+#include "platform/command_line.h"
 #include "platform/paths.h"
 
 constexpr std::uint32_t GRACE_MS = 5000;
@@ -26,14 +27,20 @@ std::uint32_t run_child(const kay_own_path& own_path, const kchar* program, cons
     if (own_path.length == 0 || own_path.length >= KAY_PATH_CAPACITY) kay_abort();
     buf_copy(g_own_path, KAY_PATH_CAPACITY, own_path.text);
     args[0] = g_own_path;
+    // Where a program gets its arguments as one line (Windows), the child
+    // gets the launcher's own line with only the first argument replaced:
+    // split again and quoted back, it would lose empty arguments and be
+    // split by the launcher's rules instead of the child's own.
+    const kchar* own_line = kay_sys.own_command_line();
+    kchar* line = own_line != nullptr ? pass_on_command_line(g_own_path, own_line) : nullptr;
 
     kay_process process{};
     static kchar long_form[KAY_SYSTEM_PATH_CAPACITY];
     const kchar* path = kay_system_path(program, long_form);
-    bool started = kay_sys.start_process(path, args, &process);
+    bool started = kay_sys.start_process(path, args, line, &process);
     // Not every Windows starts a program from the long form (Wine does
     // not): the path as it is is tried next.
-    if (!started && path != program) started = kay_sys.start_process(program, args, &process);
+    if (!started && path != program) started = kay_sys.start_process(program, args, line, &process);
     if (!started) {
         system_error(MSG_LAUNCH, kay_sys.last_error(), kay_sys.error_text);
         kay_exit(2);

@@ -9,6 +9,9 @@
 // Message texts, exact.
 #define MSG_REGISTER_HANDLER "Error, failed to register signal handler."
 #define MSG_NO_HEADER "Error, couldn't find attached data header."
+// The launcher's own file, which holds the data block, cannot be had
+// (stderr, with the system's error, exit 2).
+#define MSG_OWN_FILE "Error, couldn't open own program file"
 #define MSG_NO_MEMORY "Error, couldn't allocate memory."
 #define MSG_DECODE "Error, couldn't decode attached data."
 #define MSG_UNPACK "Error, couldn't unpack file to target path."

@@ -39,7 +39,13 @@ void load_launch_data(kay_launch_data* out) {
     const unsigned char* data = nullptr;
     std::size_t size = 0;
     kay_block block;
-    if (!kay_sys.locate_data_block(&data, &size) || read_data_block(data, size, &block) != KAY_BLOCK_OK) fatal_error(MSG_NO_HEADER);
+    // Not finding the own file is the system's failure, said as such; a file
+    // without a valid block has no header.
+    if (!kay_sys.locate_data_block(&data, &size)) {
+        system_error(MSG_OWN_FILE, kay_sys.last_error(), kay_sys.error_text);
+        kay_exit(2);
+    }
+    if (read_data_block(data, size, &block) != KAY_BLOCK_OK) fatal_error(MSG_NO_HEADER);
     const kchar** fields[KAY_TEXT_COUNT] = {&out->target_spec, &out->company,      &out->product,
                                             &out->version,     &out->file_version, &out->product_version};
     for (int i = 0; i < KAY_TEXT_COUNT; i++) *fields[i] = native_text(block.texts[i]);

@@ -57,3 +57,23 @@ kchar* join_command_line(kchar* const* args) {
     }
     return g_command_line;
 }
+
+const kchar* after_first_argument(const kchar* line) {
+    const kchar* p = line;
+    if (*p == '"') {
+        p++;
+        while (*p != 0 && *p != '"') p++;
+        return *p == '"' ? p + 1 : p;
+    }
+    while (*p != 0 && *p != ' ' && *p != '\t') p++;
+    return p;
+}
+
+kchar* pass_on_command_line(const kchar* first, const kchar* own_line) {
+    g_command_line[0] = 0;
+    append_argument(first);
+    const kchar* rest = after_first_argument(own_line);
+    if (*rest != 0 && *rest != ' ' && *rest != '\t') buf_append_char(g_command_line, KAY_COMMAND_LINE_CAPACITY, ' ');
+    buf_append(g_command_line, KAY_COMMAND_LINE_CAPACITY, rest);
+    return g_command_line;
+}

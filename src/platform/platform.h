@@ -148,10 +148,14 @@ typedef void (*kay_thread_main)(void* arg);
 // command_line_args: process arguments as the system splits them (Windows:
 //   CommandLineToArgvW of GetCommandLineW; POSIX: the launcher's argv),
 //   ended by a null pointer. nullptr on failure.
+// own_command_line: Windows: the command line the launcher was started
+//   with, as one text (GetCommandLineW). POSIX: nullptr, arguments being a
+//   vector there.
 // start_process: starts `program` with the arguments `argv` (ended by a
 //   null pointer), which the child gets back as they are (Windows: quoted
-//   into one command line, command_line.h). false on failure, with the code
-//   in last_error.
+//   into one command line, command_line.h), or on Windows with
+//   `command_line` as it is when that is not null (POSIX never gets one).
+//   false on failure, with the code in last_error.
 // close_process: releases the process handle (POSIX: reaps the child).
 // forward_event: POSIX: passes a console event to the child where the
 //   system does not (SIGTERM sent to the launcher alone). No-op on Windows.
@@ -167,8 +171,10 @@ typedef void (*kay_thread_main)(void* arg);
 // locate_data_block: sets *data and *size to bytes of the launcher's own
 //   image that end with its data block (found from the end; see
 //   payload/block_meta.h): POSIX: the whole program file, mapped read-only;
-//   Windows: the content of the loaded image's ".kay" section. false when
-//   there is none.
+//   Windows: the content of the loaded image's ".kay" section (size 0
+//   when it has none). false, with the code in last_error, when the own
+//   image cannot be had (POSIX: the file cannot be opened, or without
+//   /proc the file at the executed path is not the running program).
 // release_data_block: the `size` bytes at `from` of the data block that
 //   locate_data_block found will not be read again; the whole pages
 //   among them leave the process's resident set (their content stays in

@@ -48,7 +48,7 @@ enum End {
     LAUNCH_FAILED,      // the child cannot be started
     NO_EXIT_CODE,       // the child's code cannot be read
     NO_HANDLER,         // the console handler cannot be registered
-    NO_HEADER,          // the data block cannot be found
+    OWN_FILE,           // the launcher's own file, which holds the data block, cannot be had
     ABORTS,             // an abnormal end without a word
     HOME_UNEXPANDED,    // the home folder, where directory creation stops going up
     TARGET_UNEXPANDED,  // the target specification
@@ -75,7 +75,7 @@ const std::map<std::string, std::vector<End>> ENDS = {
     {"remove_file", {WRITE_REFUSED}}, {"truncate_file", {WRITE_REFUSED}}, {"write_file", {WRITE_FAILED, COMPLETES}},
     {"command_line_args", {LAUNCH_FAILED}}, {"start_process", {LAUNCH_FAILED}},
     {"wait_process", {NO_EXIT_CODE}}, {"exit_code", {NO_EXIT_CODE}}, {"register_console_handler", {NO_HANDLER}},
-    {"locate_data_block", {NO_HEADER}}, {"module_path", {TARGET_UNEXPANDED, COMPLETES, ABORTS}},
+    {"locate_data_block", {OWN_FILE}}, {"module_path", {TARGET_UNEXPANDED, COMPLETES, ABORTS}},
     {"user_folder", {HOME_UNEXPANDED}}, {"full_path", {ABORTS}},
 };
 
@@ -169,7 +169,7 @@ TEST_P(FaultSweep, EachFailingCallEndsAsDocumentedAndTheNextRunRepairs) {
             // passes on the low 8 bits.
             case NO_EXIT_CODE: return is(k == "wait_process" && p.windows ? 259 & 0xFF : 1, "", "", 0);
             case NO_HANDLER: return is(2, "", MSG_REGISTER_HANDLER + line_end(p), 0);
-            case NO_HEADER: return is(2, "", MSG_NO_HEADER + line_end(p), 0);
+            case OWN_FILE: return r.code == 2 && r.err.rfind(MSG_OWN_FILE " ([Error " + denied + "] ", 0) == 0;
             case ABORTS: return is(3, "", "", -1);
             case HOME_UNEXPANDED: return is(3, "Error, couldn't runtime expand spec '{HOME}'." + line_end(p), "", -1);
             case TARGET_UNEXPANDED:

@@ -8,6 +8,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -141,6 +142,42 @@ TEST_P(Hardening, LauncherMovedWhileItUnpacksHandsOnThePathItStartedFrom) {
     ProbeReport probe = parse_probe(r.out);
     EXPECT_EQ(probe.args, std::vector<std::string>{exe});
     EXPECT_EQ(probe.env["KOLVEX_ONEFILE_DIRECTORY"], dir.path());
+}
+
+// The own file found without /proc (a tmpfs over it in a mount namespace),
+// or what failed said; run as an unprivileged user, root only preparing.
+TEST_P(Hardening, OwnFileIsFoundWithoutProcOrWhatFailedIsSaid) {
+    const Platform& p = GetParam();
+    if (p.windows || geteuid() != 0) GTEST_SKIP() << "needs root to hide /proc";
+    // The child's first argument, or the error of an execute-only launcher.
+    const struct { const char* hide_proc; std::string command, first, err; } cases[] = {
+        {"1", "t_basic", "t_basic", ""},
+        {"1", "zstdcat", "zstdcat", ""},
+        {"1", "in/../../t_basic", "t_basic", ""},  // by text another file: links are followed
+        {"0", "t_basic", "", "Error, couldn't open own program file ([Error 13] Permission denied)\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.command + c.hide_proc);
+#ifdef __SANITIZE_ADDRESS__  // the sanitizer's own runtime needs /proc
+        if (c.hide_proc[0] == '1') continue;
+#endif
+        Scratch dir;
+        std::string app = dir / "app";
+        make_dirs(app + "/deep/er");
+        std::string exe = stage(p, "t_basic", app);
+        ASSERT_EQ(chmod(dir.path().c_str(), 0755) | chown(app.c_str(), 23456, 23456) |
+                      chmod(exe.c_str(), c.err.empty() ? 0755 : 0111), 0);
+        fs::create_symlink(exe, app + "/zstdcat");
+        fs::create_directory_symlink("deep/er", app + "/in");
+        Result r = run(p, "unshare", {.args = {"-m", "--propagation", "private", "sh", "-c",
+                                               "[ $0 = 0 ] || mount -t tmpfs tmpfs /proc || exit 99; exec setpriv "
+                                               "--reuid=23456 --regid=23456 --clear-groups \"$@\"",
+                                               c.hide_proc, app + "/" + c.command}});
+        EXPECT_EQ(std::to_string(r.code) + r.err, (c.err.empty() ? "0" : "2") + c.err);
+        if (!c.err.empty()) continue;
+        ProbeReport probe = parse_probe(r.out);
+        EXPECT_EQ(probe.args, std::vector<std::string>{app + "/" + c.first});
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Launchers, Hardening, ::testing::ValuesIn(platforms()), platform_name);

@@ -25,7 +25,7 @@ static kay_process start_probe(const wchar_t* sleep_ms, const wchar_t* exit_code
     SetEnvironmentVariableW(L"PROBE_EXIT", exit_code);
     wchar_t* argv[] = {&g_probe[0], nullptr};
     kay_process process{};
-    if (!kay_sys.start_process(g_probe.c_str(), argv, &process) || !process.valid()) {
+    if (!kay_sys.start_process(g_probe.c_str(), argv, nullptr, &process) || !process.valid()) {
         std::printf("cannot start the probe: %lu\n", static_cast<unsigned long>(kay_sys.last_error()));
         std::exit(1);
     }

@@ -1,17 +1,17 @@
 // Starts a program, waits for it and prints its whole 32-bit exit code as
 // "exit=<decimal>": Wine's own exit status keeps only the low 8 bits.
-// Usage: kay-run-exit <program>   (started with itself as its command line)
+// Usage: kay-run-exit <program> [<rest>]   (its command line: "<program>" <rest>)
 #include <windows.h>
 
 #include <cstdio>
 #include <string>
 
 int wmain(int argc, wchar_t** argv) {
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: kay-run-exit <program>\n");
+    if (argc != 2 && argc != 3) {
+        std::fprintf(stderr, "usage: kay-run-exit <program> [<rest>]\n");
         return 100;
     }
-    std::wstring line = L"\"" + std::wstring(argv[1]) + L"\"";
+    std::wstring line = L"\"" + std::wstring(argv[1]) + L"\"" + (argc == 3 ? L" " + std::wstring(argv[2]) : L"");
     STARTUPINFOW si;
     ZeroMemory(&si, sizeof si);
     si.cb = sizeof si;

@@ -123,6 +123,20 @@ TEST(CommandLine, ArgumentsJoinedByBlanksSplitBackWithoutTheEmptyOnes) {
     EXPECT_EQ(text.substr(text.size() - 10), R"(x"   end\ )");
 }
 
+// The launcher's own line passed on with only its first argument replaced
+// (a quoted one ends at the next quote, no escapes): own line, child's line.
+const std::pair<std::string, std::string> PASSED_ON[] = {
+    {R"(l.exe """" x)", R"(p """" x)"},      {R"(l.exe a "" b)", R"(p a "" b)"},
+    {"\"C:\\a b\\l\"  two\tblanks ", "p  two\tblanks "}, {R"("C:\a b\l.exe"x y)", "p x y"},
+    {R"("a\"b c)", "p b c"},                 {"\"unclosed first", "p"},
+    {" leading blank", "p leading blank"},   {"", "p"},
+};
+
+TEST(CommandLine, OwnLinePassesOnWithOnlyItsFirstArgumentReplaced) {
+    for (const auto& [own, child] : PASSED_ON) EXPECT_EQ(utf8(pass_on_command_line(KT("p"), native(own).c_str())), child) << own;
+    EXPECT_EQ(utf8(pass_on_command_line(native(R"(C:\My Dir\l.exe)").c_str(), KT("l a"))), R"("C:\My Dir\l.exe" a)");
+}
+
 std::string repeat(size_t n, char c) { return std::string(n, c); }
 
 // The process-wide line holds 32767 units and its terminator; one more is

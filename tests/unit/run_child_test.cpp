@@ -50,7 +50,7 @@ std::uint32_t fake_error_text(std::uint32_t, char* out, std::uint32_t) {
     std::strcpy(out, "Fake failure.");
     return 13;
 }
-bool fake_start(const kchar* program, kchar* const* argv, kay_process* process) {
+bool fake_start(const kchar* program, kchar* const* argv, kchar*, kay_process* process) {
     g_calls.program = program;
     g_calls.argv.clear();
     for (; *argv != nullptr; argv++) g_calls.argv.push_back(*argv);

@@ -1,8 +1,6 @@
 // The prebuilt launcher's data block on POSIX: appended to the program file,
-// which is mapped read-only for the whole run.
-#include <fcntl.h>
+// which is mapped read-only for the whole run (running_image.cpp finds it).
 #include <sys/mman.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -17,16 +15,11 @@ static std::size_t g_view_size;
 namespace kay_posix {
 
 bool locate_data_block(const unsigned char** data, std::size_t* size) {
-    int fd = open("/proc/self/exe", O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return false;
-    struct stat st;
-    void* view = MAP_FAILED;
-    if (fstat(fd, &st) == 0 && st.st_size > 0)
-        view = mmap(nullptr, static_cast<std::size_t>(st.st_size), PROT_READ, MAP_PRIVATE, fd, 0);
-    close(fd);
+    struct stat status;
+    void* view = map_running_image(size, &status);
     if (view == MAP_FAILED) return false;
     *data = g_view = static_cast<const unsigned char*>(view);
-    *size = g_view_size = static_cast<std::size_t>(st.st_size);
+    g_view_size = *size;
     return true;
 }
 

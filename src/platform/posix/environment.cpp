@@ -3,8 +3,6 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-#include <sys/auxv.h>
-#include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -36,20 +34,26 @@ std::uint32_t current_pid() { return static_cast<std::uint32_t>(getpid()); }
 // names the running file; else empty.
 static std::uint32_t executed_path(char* out, std::uint32_t capacity) {
     static char cwd[8192];
-    const char* executed = reinterpret_cast<const char*>(getauxval(AT_EXECFN));
+    const char* executed = executed_name();
     if (executed == nullptr || executed[0] == 0) return 0;
     if (executed[0] != '/' && getcwd(cwd, sizeof cwd) == nullptr) return 0;
     std::uint32_t n = kay_resolve_path(cwd, executed, out, capacity);
-    if (n == 0 || n >= capacity) return 0;
-    struct stat named, running;
-    if (stat(out, &named) != 0 || stat("/proc/self/exe", &running) != 0) return 0;
-    return named.st_dev == running.st_dev && named.st_ino == running.st_ino ? n : 0;
+    return n != 0 && n < capacity && is_running_image(out) ? n : 0;
+}
+
+// The executed path with its links resolved (realpath needs no /proc), when
+// folding it by text gave another file ("link/.."). `out` holds PATH_MAX.
+static std::uint32_t resolved_executed_path(char* out) {
+    const char* executed = executed_name();
+    if (executed == nullptr || executed[0] == 0 || realpath(executed, out) == nullptr) return 0;
+    return is_running_image(out) ? static_cast<std::uint32_t>(strlen(out)) : 0;
 }
 
 std::uint32_t module_path(char* out, std::uint32_t capacity) {
     static char path[8192];
     ssize_t n = executed_path(path, sizeof path);
     if (n == 0) n = readlink("/proc/self/exe", path, sizeof path - 1);
+    if (n <= 0) n = resolved_executed_path(path);
     if (n <= 0) return 0;
     path[n] = 0;
     // Cut short like GetModuleFileName when the room is too small.

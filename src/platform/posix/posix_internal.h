@@ -1,6 +1,8 @@
 // Declarations shared by the POSIX backend's files.
 #pragma once
 
+#include <sys/stat.h>
+
 #include "platform/platform.h"
 
 namespace kay_posix {
@@ -18,6 +20,16 @@ extern bool g_xfsz_inherited_ignored;
 bool at_below(const char* path, int* fd, const char** name);
 // Drops the folder at_below keeps open, after a change below the target.
 void forget_folder();
+// running_image.cpp: the path the launcher was executed by, as given to
+// the system (AT_EXECFN); nullptr when there is none.
+const char* executed_name();
+// The running program's file mapped read-only whole,
+// its size and status set: /proc/self/exe, or without /proc the file at the
+// executed path once it is seen to hold the running program. MAP_FAILED
+// with errno set when neither can be had.
+void* map_running_image(std::size_t* size, struct stat* status);
+// Whether `path` names the running program's file.
+bool is_running_image(const char* path);
 
 // The backend's calls, declared from the one list. A definition whose
 // signature differs from its line has no declaration before it, which the

@@ -110,7 +110,10 @@ char** command_line_args(int* count) {
     return args;
 }
 
-bool start_process(const char* program, char* const* argv, kay_process* process) {
+const char* own_command_line() { return nullptr; }
+
+bool start_process(const char* program, char* const* argv, char* command_line, kay_process* process) {
+    (void)command_line;
     posix_spawnattr_t attr;
     posix_spawnattr_init(&attr);
     sigset_t empty, events = g_handled;

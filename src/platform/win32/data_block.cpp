@@ -26,7 +26,10 @@ bool locate_data_block(const unsigned char** data, std::size_t* size) {
         *size = g_section_size = section->Misc.VirtualSize;
         return true;
     }
-    return false;
+    // No section: the reader finds no block in nothing.
+    *data = base;
+    *size = 0;
+    return true;
 }
 
 void release_data_block(const unsigned char* from, std::size_t size) {

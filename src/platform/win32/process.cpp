@@ -31,8 +31,10 @@ wchar_t** command_line_args(int* count) {
     return args;
 }
 
-bool start_process(const wchar_t* program, wchar_t* const* argv, kay_process* process) {
-    wchar_t* command_line = join_command_line(argv);
+const wchar_t* own_command_line() { return GetCommandLineW(); }
+
+bool start_process(const wchar_t* program, wchar_t* const* argv, wchar_t* command_line, kay_process* process) {
+    if (command_line == nullptr) command_line = join_command_line(argv);
     STARTUPINFOW si;
     ZeroMemory(&si, sizeof si);
     si.cb = sizeof si;
