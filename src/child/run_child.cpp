@@ -16,7 +16,9 @@ std::uint32_t run_child(const kay_own_path& own_path, const kchar* program, cons
     kay_handover::publish_launch_variables(own_path, argv0);
 
     int count = 0;
-    kchar** args = kay_sys.command_line_args(&count);
+    // Kept to the process end, which follows the child's.
+    static kchar** args;
+    args = kay_sys.command_line_args(&count);
     // Without an argument vector the child cannot be started.
     if (args == nullptr || count < 1) {
         system_error(MSG_LAUNCH, kay_sys.last_error(), kay_sys.error_text);
