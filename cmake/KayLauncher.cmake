@@ -80,7 +80,7 @@ function(kay_write_constants file)
 
 void load_launch_data(kay_launch_data* out) {
     *out = {@c_target_spec@, @c_company@, @c_product@, @c_version@,
-            @c_file_version@, @c_product_version@, nullptr, 0, KAY_NO_INDEX, nullptr, nullptr};
+            @c_file_version@, @c_product_version@, nullptr, 0, KAY_NO_INDEX, nullptr, nullptr, false};
 }
 ]])
 endfunction()

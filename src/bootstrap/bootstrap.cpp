@@ -11,6 +11,7 @@
 #include "format/format.h"
 #include "format/launch_data.h"
 #include "pathspec/expand.h"
+#include "payload/progress.h"
 #include "payload/unpack.h"
 #include "payload/warm.h"
 #include "platform/safe_files.h"
@@ -39,13 +40,14 @@ static const char* unsafe_reason(kay_target_verdict verdict) {
 static kay_lock refuse_unsafe_target_then_lock() {
     kay_target_verdict verdict = kay_check_target(g_target_dir, g_unsafe_path, KAY_PATH_CAPACITY);
     if (verdict != KAY_TARGET_SAFE) {
-        std::fprintf(stderr, MSG_UNSAFE_TARGET KAY_PRI_S "' (%s).\n", g_unsafe_path, unsafe_reason(verdict));
+        report_line(KAY_TO_STDERR, true, MSG_UNSAFE_TARGET KAY_PRI_S "' (%s).\n", g_unsafe_path, unsafe_reason(verdict));
         kay_exit(2);
     }
     kay_lock lock{};
     if (kay_lock_target(g_target_dir, LOCK_NOTICE_MS, &lock) == KAY_WAIT_TIMEOUT) {
-        std::fprintf(stderr, MSG_WAITING KAY_PRI_S "'.\n", g_target_dir);
-        std::fflush(stderr);
+        report_line(KAY_TO_STDERR, false, MSG_WAITING KAY_PRI_S "'.\n", g_target_dir);
+        // What a long unpacking shows, shown while waiting for another one.
+        kay_progress::show_now();
         kay_lock_target(g_target_dir, KAY_WAIT_INFINITE, &lock);
     }
     return lock;
@@ -71,7 +73,18 @@ void fetch_own_path(kay_own_path* out) {
     out->text[out->length < KAY_OWN_PATH_CAPACITY ? out->length : KAY_OWN_PATH_CAPACITY - 1] = 0;
 }
 
-std::uint32_t kay_main(int argc, kchar** argv) {
+// The content bytes the index names, 0 without one.
+static std::uint64_t indexed_bytes(const kay_launch_data& data) {
+    if (data.index_count == KAY_NO_INDEX) return 0;
+    kay_block index{};
+    index.index_end = data.index_end;
+    std::uint64_t total = 0;
+    kay_index_entry entry;
+    for (const unsigned char* at = data.index; next_index_entry(index, &at, &entry);) total += entry.size;
+    return total;
+}
+
+std::uint32_t kay_main(int argc, kchar** argv, kay_ui ui) {
     (void)argc;
     kay_sys.set_dll_directory_empty();
     kay_handover::reset_handover_variables();
@@ -90,6 +103,8 @@ std::uint32_t kay_main(int argc, kchar** argv) {
     if (data.payload_size < sizeof KAY_MAGIC || std::memcmp(data.payload, KAY_MAGIC, sizeof KAY_MAGIC) != 0)
         fatal_error(MSG_NO_HEADER);
 
+    kay_progress::begin(ui == KAY_UI_WINDOWS ? kay_progress::WINDOW : data.progress_line ? kay_progress::LINE : kay_progress::NONE,
+                        data.product, indexed_bytes(data));
     // A warm start: when the index says every file is there, nothing is
     // decoded; otherwise the full pass decides file by file.
     if (data.index_count != KAY_NO_INDEX && data.index_count > 0) lock_before_first_entry();
@@ -99,6 +114,7 @@ std::uint32_t kay_main(int argc, kchar** argv) {
         kay_unpack::unpack_all(data.payload + sizeof KAY_MAGIC, data.payload_size - sizeof KAY_MAGIC, g_target_dir,
                                g_home_folder, lock_before_first_entry, g_first_entry_path);
     }
+    kay_progress::end();
     if (g_lock.valid()) kay_sys.close_lock(g_lock);
 
     return run_child(g_run.own_path, g_first_entry_path, argv[0]);

@@ -11,6 +11,7 @@
 #include "common/report.h"
 #include "format/data_block.h"
 #include "format/format.h"
+#include "payload/progress.h"
 #include "payload/reader.h"
 #include "platform/paths.h"
 #include "platform/safe_files.h"
@@ -179,7 +180,11 @@ void unpack_entry(const kchar* target_dir, const char16_t* name, kchar* path) {
 
     // The next piece of the content, in place.
     const unsigned char* data;
-    auto next = [&] { return read_some(&data, size < KAY_WINDOW_SIZE ? static_cast<std::size_t>(size) : KAY_WINDOW_SIZE); };
+    auto next = [&] {
+        std::size_t n = read_some(&data, size < KAY_WINDOW_SIZE ? static_cast<std::size_t>(size) : KAY_WINDOW_SIZE);
+        kay_progress::advance(n);
+        return n;
+    };
     if (file_check_value(path, size) == crc) {
         while (size > 0) size -= next();
         return;
@@ -189,7 +194,7 @@ void unpack_entry(const kchar* target_dir, const char16_t* name, kchar* path) {
     static kchar long_form[KAY_SYSTEM_PATH_CAPACITY];
     kay_file file = kay_open_write(kay_system_path(path, long_form));
     if (!file.valid()) {
-        std::fprintf(stderr, MSG_OPEN_WRITE KAY_PRI_S MSG_OPEN_WRITE_END, path);
+        report_line(KAY_TO_STDERR, true, MSG_OPEN_WRITE KAY_PRI_S MSG_OPEN_WRITE_END, path);
         kay_exit(2);
     }
     auto write = [&](const void* bytes, std::size_t n) {
