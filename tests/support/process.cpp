@@ -4,6 +4,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/file.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -51,6 +52,56 @@ std::string wine_prefix() {
     return p != nullptr ? p : std::string(KAY_NATIVE_BUILD_DIR) + "/wineprefix";
 }
 
+// One Xvfb for every Wine run on the prefix, started by the first test that
+// needs it and left running with the prefix's Wine server (whose desktop
+// process keeps its display): <prefix>/kay-display holds "<display> <pid>".
+std::string wine_display() {
+    static std::string display;
+    if (!display.empty()) return display;
+    const char* given = std::getenv("DISPLAY");
+    if (given != nullptr && *given != 0) return display = given;
+    std::string record = wine_prefix() + "/kay-display";
+    int lock = open((record + ".lock").c_str(), O_CREAT | O_RDWR | O_CLOEXEC, 0600);
+    if (lock < 0 || flock(lock, LOCK_EX) != 0) throw std::runtime_error("cannot lock " + record);
+    int number = -1, pid = 0;
+    if (FILE* f = std::fopen(record.c_str(), "r")) {
+        if (std::fscanf(f, "%d %d", &number, &pid) != 2) number = -1;
+        std::fclose(f);
+    }
+    if (number < 0 || kill(pid, 0) != 0 || !std::filesystem::exists("/tmp/.X11-unix/X" + std::to_string(number))) {
+        int fds[2];
+        if (pipe(fds) != 0) throw std::runtime_error("pipe");
+        std::string fd = std::to_string(fds[1]);
+        const char* args[] = {"Xvfb", "-displayfd", fd.c_str(), "-nolisten", "tcp", "-screen", "0", "1024x768x24", nullptr};
+        posix_spawn_file_actions_t fa;
+        posix_spawn_file_actions_init(&fa);
+        posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
+        posix_spawn_file_actions_addopen(&fa, 1, "/dev/null", O_WRONLY, 0);
+        posix_spawn_file_actions_addopen(&fa, 2, "/dev/null", O_WRONLY, 0);
+        posix_spawnattr_t attr;
+        posix_spawnattr_init(&attr);
+        posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSID);
+        pid_t started;
+        int rc = posix_spawnp(&started, "Xvfb", &fa, &attr, const_cast<char* const*>(args), environ);
+        posix_spawn_file_actions_destroy(&fa);
+        posix_spawnattr_destroy(&attr);
+        close(fds[1]);
+        if (rc != 0) throw std::runtime_error("cannot start Xvfb (scripts/install-deps installs xvfb)");
+        char digits[16] = {};
+        ssize_t got = read(fds[0], digits, sizeof digits - 1);
+        close(fds[0]);
+        if (got <= 0) throw std::runtime_error("Xvfb gave no display");
+        number = std::atoi(digits);
+        pid = started;
+        if (FILE* f = std::fopen(record.c_str(), "w")) {
+            std::fprintf(f, "%d %d\n", number, pid);
+            std::fclose(f);
+        }
+    }
+    close(lock);
+    return display = ":" + std::to_string(number);
+}
+
 Running start(const Platform& p, const std::string& program, const RunOptions& options) {
     std::vector<std::string> argv;
     const char* wine = std::getenv("KAY_WINE");
@@ -70,6 +121,8 @@ Running start(const Platform& p, const std::string& program, const RunOptions& o
         // Wine turns the Unix command line into UTF-16 through the locale;
         // without a UTF-8 one, non-ASCII arguments arrive mangled.
         env["LC_ALL"] = "C.UTF-8";
+        // The GUI launcher's windows need a display.
+        env["DISPLAY"] = wine_display();
     }
     for (const auto& [k, v] : options.env) {
         if (v) env[k] = *v;
@@ -208,7 +261,7 @@ ProbeReport parse_probe(const std::string& text) {
         if (eq == std::string::npos) continue;
         std::string key = line.substr(0, eq), value = line.substr(eq + 1);
         if (key == "arg") r.args.push_back(unhex(value));
-        else if (key == "argc" || key == "ppid") r.fields[key] = value;
+        else if (key == "argc" || key == "ppid" || key == "console" || key == "after") r.fields[key] = value;
         else r.fields[key] = unhex(value);
     }
     return r;

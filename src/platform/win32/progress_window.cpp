@@ -36,8 +36,9 @@ static LRESULT CALLBACK window_proc(HWND window, UINT message, WPARAM wparam, LP
 }
 
 static DWORD WINAPI window_thread(void*) {
-    INITCOMMONCONTROLSEX controls{sizeof controls, ICC_PROGRESS_CLASS};
-    InitCommonControlsEx(&controls);
+    // Loaded only when shown (it registers the progress bar's class), so a
+    // normal start never loads it.
+    LoadLibraryW(L"comctl32.dll");
     HINSTANCE instance = GetModuleHandleW(nullptr);
     WNDCLASSW cls{};
     cls.lpfnWndProc = window_proc;
