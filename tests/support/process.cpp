@@ -60,6 +60,7 @@ std::string wine_display() {
     if (!display.empty()) return display;
     const char* given = std::getenv("DISPLAY");
     if (given != nullptr && *given != 0) return display = given;
+    std::filesystem::create_directories(wine_prefix());
     std::string record = wine_prefix() + "/kay-display";
     int lock = open((record + ".lock").c_str(), O_CREAT | O_RDWR | O_CLOEXEC, 0600);
     if (lock < 0 || flock(lock, LOCK_EX) != 0) throw std::runtime_error("cannot lock " + record);

@@ -60,11 +60,15 @@ const char LAUNCHER_OPTIONS_HELP[] =
     "  --file-version TEXT     {FILE_VERSION} (default: --version, else " KAY_DEFAULT_VERSION ")\n"
     "  --product-version TEXT  {PRODUCT_VERSION} (default: --version, else " KAY_DEFAULT_VERSION ")\n"
     "  --description TEXT      Windows: the file description (default: the product)\n"
-    "  --icon FILE.ico         Windows: the program's icon\n";
+    "  --icon FILE.ico         Windows: the program's icon\n"
+    "  --progress              a console launcher writes one progress line to\n"
+    "                          standard error while a long unpacking (over a\n"
+    "                          second) runs, when that is a terminal, erased before\n"
+    "                          the application starts (GUI launchers show a window)\n";
 
 std::vector<OptionSpec> launcher_options() {
     return {{"--target", nullptr, true},       {"--launcher", nullptr, true},     {"--target-spec", nullptr, true},
-            {"--subsystem", nullptr, true},    {"--gui-launcher", nullptr, true},
+            {"--subsystem", nullptr, true},    {"--gui-launcher", nullptr, true}, {"--progress", nullptr, false},
             {"--company", nullptr, true},      {"--product", nullptr, true},      {"--version", nullptr, true},
             {"--file-version", nullptr, true}, {"--product-version", nullptr, true}, {"--description", nullptr, true},
             {"--icon", nullptr, true}};
@@ -91,6 +95,7 @@ AssembleRequest assemble_request(const ParsedArgs& args) {
     if (windows_target(r.target))
         for (const char* option : {"--file-version", "--product-version"})
             check_version_fields(has_option(args, option) ? option : "--version", text(option, version));
+    r.constants.progress_line = has_option(args, "--progress");
     r.spec_given = has_option(args, "--target-spec");
     r.product_given = has_option(args, "--product");
     r.description = text("--description", "");

@@ -83,5 +83,6 @@ std::string launcher_block(const BlockPayload& payload, const LauncherConstants&
         text_units(c.target_spec, "the target specification"), text_units(c.company, "the company"),
         text_units(c.product, "the product"),                  text_units(c.version, "the version"),
         text_units(c.file_version, "the file version"),        text_units(c.product_version, "the product version")};
-    return data_block_head(texts, payload.whole ? &payload.index : nullptr) + payload.bytes;
+    return data_block_head(texts, payload.whole ? &payload.index : nullptr,
+                           c.progress_line ? KAY_FLAG_PROGRESS_LINE : 0) + payload.bytes;
 }

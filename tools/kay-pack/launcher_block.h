@@ -12,6 +12,7 @@
 // The build-time constants, UTF-8.
 struct LauncherConstants {
     std::string target_spec, company, product, version, file_version, product_version;
+    bool progress_line = false;  // --progress
 };
 
 using IndexEntry = kay_block_entry;
