@@ -105,6 +105,8 @@ TEST_F(Build, LaunchersOfEveryTargetRunAndAreReproducible) {
             EXPECT_EQ(report.args, (std::vector<std::string>{p.path(out), "one"}));
             EXPECT_EQ(report.fields["self"], p.path(dir + "/bin/" + main));
             EXPECT_EQ(files_of(dir), files_of(app));
+            EXPECT_TRUE(kay_pack({"list", out}).out.starts_with(std::string(windows ? "Windows" : "Linux") +
+                                                                 (gui ? " GUI" : "") + " launcher\n"));
             Result verify = kay_pack({"verify", out});
             EXPECT_EQ(verify.out, out + ": OK, " + (windows ? "Windows" : "Linux") + (gui ? " GUI" : "") + " launcher, 2 entries, " +
                                       std::to_string(bytes) + " bytes\n")

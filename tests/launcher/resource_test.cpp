@@ -139,6 +139,14 @@ TEST_P(WindowsExecutable, GuiLauncherShowsErrorsInAMessageBoxAndALongUnpackingIn
     EXPECT_EQ(window["after"], "gone");
     EXPECT_EQ(r.code, 0) << r.err;
     EXPECT_EQ(r.out + r.err, "");
+    // A second launcher waiting for the first shows the same window.
+    remove_tree(target);
+    running = start(p, exe, {.env = {{"PROBE_OUT", p.path(report)}}});
+    find("KayProgress", {});
+    Running second = start(p, stage(p, "t_slow_unpack_gui", dir.path(), "second.exe"));
+    EXPECT_EQ(find("KayProgress", {"count", "2"})["count"], "2");
+    finish(running);
+    EXPECT_EQ(finish(second).err, "Waiting for another launcher to finish unpacking into '" + p.path(target) + "'." + p.eol());
 }
 
 static std::vector<Platform> windows_only() {

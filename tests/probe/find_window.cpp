@@ -1,10 +1,12 @@
 // Finds a top-level window of the class and title given, as a user would
 // see it, and reports it in the probe's format:
-//   find_window CLASS TITLE TIMEOUT_MS [close | until FILE]
+//   find_window CLASS TITLE TIMEOUT_MS [close | until FILE | count N]
 // prints title=<hex> and text=<hex> (the first static text inside: a
 // message box's message) once the window shows up; "close" then closes it;
 // "until FILE" waits until FILE exists and prints after=shown or
-// after=gone. Exit 0 when found, 1 when not within TIMEOUT_MS.
+// after=gone; "count N" waits until N such windows are shown at once and
+// prints count=<the most seen>. Exit 0 when found, 1 when not within
+// TIMEOUT_MS.
 #include <windows.h>
 
 #include <cstdio>
@@ -31,7 +33,18 @@ static BOOL CALLBACK first_text(HWND child, LPARAM found) {
     return FALSE;
 }
 
+static wchar_t** g_wanted;
+
+static BOOL CALLBACK count_one(HWND window, LPARAM count) {
+    wchar_t cls[256], title[1024];
+    GetClassNameW(window, cls, 256);
+    GetWindowTextW(window, title, 1024);
+    if (std::wcscmp(cls, g_wanted[1]) == 0 && std::wcscmp(title, g_wanted[2]) == 0) ++*reinterpret_cast<int*>(count);
+    return TRUE;
+}
+
 int wmain(int argc, wchar_t** argv) {
+    g_wanted = argv;
     if (argc < 4) return 2;
     DWORD timeout = static_cast<DWORD>(_wtol(argv[3]));
     HWND window = nullptr;
@@ -48,6 +61,16 @@ int wmain(int argc, wchar_t** argv) {
         for (DWORD waited = 0; GetFileAttributesW(argv[5]) == INVALID_FILE_ATTRIBUTES && waited < timeout; waited += 20)
             Sleep(20);
         std::printf("after=%s\n", FindWindowW(argv[1], argv[2]) != nullptr ? "shown" : "gone");
+    }
+    if (argc > 5 && std::wcscmp(argv[4], L"count") == 0) {
+        int most = 0;
+        for (DWORD waited = 0; most < _wtoi(argv[5]) && waited < timeout; waited += 20) {
+            int count = 0;
+            EnumWindows(count_one, reinterpret_cast<LPARAM>(&count));
+            if (count > most) most = count;
+            Sleep(20);
+        }
+        std::printf("count=%d\n", most);
     }
     return 0;
 }

@@ -262,7 +262,7 @@ ProbeReport parse_probe(const std::string& text) {
         if (eq == std::string::npos) continue;
         std::string key = line.substr(0, eq), value = line.substr(eq + 1);
         if (key == "arg") r.args.push_back(unhex(value));
-        else if (key == "argc" || key == "ppid" || key == "console" || key == "after") r.fields[key] = value;
+        else if (key == "argc" || key == "ppid" || key == "console" || key == "after" || key == "count") r.fields[key] = value;
         else r.fields[key] = unhex(value);
     }
     return r;
