@@ -96,11 +96,14 @@ kay_prebuilt_launcher(kay-prebuilt-fault "kay-launcher-${KAY_LAUNCHER_TARGET}-fa
 target_compile_definitions(kay-prebuilt-fault PRIVATE KAY_FAULT_INJECTION)
 kay_add_launcher(t_fault PAYLOAD "${payload_dir}/basic.kay" TARGET_SPEC "{PROGRAM_DIR}${sep}unpacked"
   PREBUILT kay-prebuilt-fault)
-# The GUI kind of the slow payload: its progress window, also while a
-# second one waits for it.
+# The GUI kind with fault injection, whose writes KAY_SLOW_WRITE_MS slows
+# down: its message boxes and its progress window.
 if(WIN32)
-  kay_add_launcher(t_slow_unpack_gui PAYLOAD "${payload_dir}/slow_unpack.kay" TARGET_SPEC "{PROGRAM_DIR}${sep}unpacked"
-    PRODUCT "Slow Test" SUBSYSTEM windows)
+  kay_prebuilt_launcher(kay-prebuilt-fault-gui "kay-launcher-${KAY_LAUNCHER_TARGET}-fault-gui" GUI
+    ${PROJECT_SOURCE_DIR}/src/platform/fault_inject.cpp)
+  target_compile_definitions(kay-prebuilt-fault-gui PRIVATE KAY_FAULT_INJECTION)
+  kay_add_launcher(t_gui PAYLOAD "${payload_dir}/basic.kay" TARGET_SPEC "{PROGRAM_DIR}${sep}unpacked"
+    PRODUCT "Slow Test" PREBUILT kay-prebuilt-fault-gui SUBSYSTEM windows)
 endif()
 
 add_executable(kay-checker ${CMAKE_CURRENT_LIST_DIR}/probe/checker.cpp)

@@ -103,8 +103,12 @@ std::uint32_t kay_main(int argc, kchar** argv, kay_ui ui) {
     if (data.payload_size < sizeof KAY_MAGIC || std::memcmp(data.payload, KAY_MAGIC, sizeof KAY_MAGIC) != 0)
         fatal_error(MSG_NO_HEADER);
 
-    kay_progress::begin(ui == KAY_UI_WINDOWS ? kay_progress::WINDOW : data.progress_line ? kay_progress::LINE : kay_progress::NONE,
-                        data.product, indexed_bytes(data));
+    // A GUI launcher shows a long unpacking in a window; a console one on a
+    // line, when it was built to.
+    kay_progress::style progress = ui == KAY_UI_WINDOWS ? kay_progress::WINDOW
+                                   : data.progress_line ? kay_progress::LINE
+                                                        : kay_progress::NONE;
+    kay_progress::begin(progress, data.product, indexed_bytes(data));
     // A warm start: when the index says every file is there, nothing is
     // decoded; otherwise the full pass decides file by file.
     if (data.index_count != KAY_NO_INDEX && data.index_count > 0) lock_before_first_entry();

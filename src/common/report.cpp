@@ -14,10 +14,11 @@ void report_line(kay_stream stream, bool error, const char* format, ...) {
     va_start(args, format);
     std::vsnprintf(line, sizeof line, format, args);
     va_end(args);
-    if (kay_message_hook != nullptr) {
-        kay_message_hook(stream, error, line);
-        return;
-    }
+    if (kay_message_hook != nullptr) kay_message_hook(stream, error, line);
+    else write_line(stream, line);
+}
+
+void write_line(kay_stream stream, const char* line) {
     std::FILE* out = stream == KAY_TO_STDOUT ? stdout : stderr;
     std::fputs(line, out);
     std::fflush(out);

@@ -40,6 +40,9 @@ void report_line(kay_stream stream, bool error, const char* format, ...)
 typedef void (*kay_message_sink)(kay_stream stream, bool error, const char* line);
 extern kay_message_sink kay_message_hook;
 
+// The sink when no hook is set: `line` written to `stream` and flushed.
+void write_line(kay_stream stream, const char* line);
+
 // Writes `message` and a newline to standard output, then exit(2).
 [[noreturn]] void fatal_error(const char* message);
 

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "common/report.h"
 #include "platform/platform.h"
 
 namespace {
@@ -16,6 +17,15 @@ const kchar* g_title;
 std::uint64_t g_total, g_done, g_start, g_last;
 bool g_shown;
 int g_line_length;
+kay_message_sink g_message_sink;
+
+// A message while the progress is shown: the progress goes first, so the
+// message stands on a line (or in a box) of its own.
+void end_then_report(kay_stream stream, bool error, const char* line) {
+    kay_progress::end();
+    if (kay_message_hook != nullptr) kay_message_hook(stream, error, line);
+    else write_line(stream, line);
+}
 
 std::uint32_t permille() {
     if (g_total == 0) return 0;
@@ -30,6 +40,10 @@ void show() {
         // Written over itself on a terminal, erased by end().
         g_line_length = std::fprintf(stderr, "\r" KAY_PRI_S ": unpacking %u%%", g_title, now / 10);
         std::fflush(stderr);
+    }
+    if (!g_shown) {
+        g_message_sink = kay_message_hook;
+        kay_message_hook = end_then_report;
     }
     g_shown = true;
 }
@@ -62,6 +76,7 @@ void show_now() {
 }
 
 void end() {
+    if (g_shown) kay_message_hook = g_message_sink;
     if (g_shown && g_style == WINDOW) kay_sys.progress_window_close();
     if (g_shown && g_style == LINE) {
         std::fprintf(stderr, "\r%*s\r", g_line_length > 0 ? g_line_length - 1 : 0, "");

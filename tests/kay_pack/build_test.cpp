@@ -466,18 +466,21 @@ TEST(Help, EveryCommandHasHelpAndTheUsageListsEach) {
         EXPECT_NE(r.out.find(option), std::string::npos) << option;
 }
 
-// --progress: on a terminal a long unpacking writes one line over itself,
-// erased before the child starts; without a terminal nothing.
+// --progress: on a terminal a long unpacking (slowed down here) writes one
+// line over itself, erased before the child starts; without a terminal
+// nothing.
 TEST_F(Build, ProgressLineOnATerminalOnly) {
-    std::string launcher = path("out/slow"), payload = native().build_dir + "/tests/payloads/slow_unpack.kay";
-    ASSERT_EQ(kay_pack({"assemble", payload, "-o", launcher, "-q", "--progress", "--product", "Slowy",
-                        "--target-spec", "{PROGRAM_DIR}/u"}).code, 0);
-    Result tty = run(native(), "script", {.args = {"-qec", launcher, "/dev/null"}, .env = {{"PROBE_OUT", path("r1")}}});
+    std::string launcher = path("out/slow"), payload = native().build_dir + "/tests/payloads/basic.kay";
+    ASSERT_EQ(kay_pack({"assemble", payload, "-o", launcher, "-q", "--progress", "--product", "Slowy", "--target-spec",
+                        "{PROGRAM_DIR}/u", "--launcher", native().build_dir + "/kay-launcher-native-fault"}).code, 0);
+    RunOptions slow{.env = {{"PROBE_OUT", path("r1")}, {"KAY_SLOW_WRITE_MS", "150"}}};
+    Result tty = run(native(), "script", {.args = {"-qec", launcher, "/dev/null"}, .env = slow.env});
     EXPECT_TRUE(tty.out.starts_with("\rSlowy: unpacking ")) << tty.out;
     std::size_t erase = tty.out.rfind('\r', tty.out.size() - 2);
     EXPECT_EQ(tty.out.substr(erase), "\r" + std::string(tty.out.find('%'), ' ') + "\r") << tty.out;
     fs::remove_all(path("out/u"));
-    Result piped = run(native(), launcher, {.env = {{"PROBE_OUT", path("r2")}}});
+    slow.env["PROBE_OUT"] = path("r2");
+    Result piped = run(native(), launcher, slow);
     EXPECT_EQ(piped.code, 0);
     EXPECT_EQ(piped.out + piped.err, "");
     EXPECT_TRUE(exists(path("r1")) && exists(path("r2")));

@@ -88,7 +88,7 @@ TEST_P(WindowsExecutable, VersionResourceCarriesTheBuildConstants) {
 
 TEST_P(WindowsExecutable, ConsoleProgramWithSystemDllsOnly) {
     const Platform& p = GetParam();
-    for (const char* launcher : {"t_basic", "t_icon", "t_slow_unpack_gui"}) {
+    for (const char* launcher : {"t_basic", "t_icon", "t_gui"}) {
         bool gui = std::string(launcher).ends_with("_gui");
         std::set<std::string> dlls = imported_dlls(p.launcher(launcher), p.target() == "win64", gui ? 2 : 3);
         for (const std::string& dll : dlls) {
@@ -102,8 +102,8 @@ TEST_P(WindowsExecutable, ConsoleProgramWithSystemDllsOnly) {
 
 // The GUI launcher: an error opens a message box titled with the product
 // (found by title, read and closed as a user would) while the same text
-// reaches the redirected stream; a long unpacking shows the progress
-// window, gone once the child runs.
+// reaches the redirected stream; a long unpacking (its writes slowed down)
+// shows the progress window, gone once the child runs.
 TEST_P(WindowsExecutable, GuiLauncherShowsErrorsInAMessageBoxAndALongUnpackingInAWindow) {
     const Platform& p = GetParam();
     auto find = [&](const char* cls, std::vector<std::string> then) {
@@ -114,7 +114,7 @@ TEST_P(WindowsExecutable, GuiLauncherShowsErrorsInAMessageBoxAndALongUnpackingIn
         return parse_probe(r.out).fields;
     };
     Scratch dir;
-    std::string exe = stage(p, "t_slow_unpack_gui", dir.path()), target = dir / "unpacked";
+    std::string exe = stage(p, "t_gui", dir.path()), target = dir / "unpacked";
     std::string damaged = read_file(exe);
     damaged[damaged.rfind("KAYM") + 20] ^= 1;
     write_file(dir / "damaged.exe", damaged);
@@ -132,7 +132,8 @@ TEST_P(WindowsExecutable, GuiLauncherShowsErrorsInAMessageBoxAndALongUnpackingIn
     }
     fs::remove(target + "/" + p.exe("probe"));
     std::string report = dir / "report.txt";
-    Running running = start(p, exe, {.env = {{"PROBE_OUT", p.path(report)}, {"PROBE_SLEEP_MS", "1000"}}});
+    Running running =
+        start(p, exe, {.env = {{"PROBE_OUT", p.path(report)}, {"PROBE_SLEEP_MS", "1000"}, {"KAY_SLOW_WRITE_MS", "300"}}});
     auto window = find("KayProgress", {"until", p.path(report)});
     Result r = finish(running);
     EXPECT_EQ(window["title"], "Slow Test");
@@ -141,9 +142,9 @@ TEST_P(WindowsExecutable, GuiLauncherShowsErrorsInAMessageBoxAndALongUnpackingIn
     EXPECT_EQ(r.out + r.err, "");
     // A second launcher waiting for the first shows the same window.
     remove_tree(target);
-    running = start(p, exe, {.env = {{"PROBE_OUT", p.path(report)}}});
+    running = start(p, exe, {.env = {{"PROBE_OUT", p.path(report)}, {"KAY_SLOW_WRITE_MS", "600"}}});
     find("KayProgress", {});
-    Running second = start(p, stage(p, "t_slow_unpack_gui", dir.path(), "second.exe"));
+    Running second = start(p, stage(p, "t_gui", dir.path(), "second.exe"));
     EXPECT_EQ(find("KayProgress", {"count", "2"})["count"], "2");
     finish(running);
     EXPECT_EQ(finish(second).err, "Waiting for another launcher to finish unpacking into '" + p.path(target) + "'." + p.eol());
