@@ -63,10 +63,13 @@ TEST_F(Build, LaunchersOfEveryTargetRunAndAreReproducible) {
         ASSERT_EQ(r.code, 0) << r.err;
         EXPECT_EQ(r.err, "");
         EXPECT_EQ(list_dir(path(kind)).size(), 6u) << "a payload left behind";
-        if (gui) {  // --subsystem over the main program's kind
-            Result console = kay_pack({"build", app, "--main", "bin/" + main, "-o", path(kind + "/c.exe"), "--target",
-                                       target, "--subsystem", "console"});
-            EXPECT_TRUE(console.out.starts_with(path(kind + "/c.exe") + ": " + target + " launcher, ")) << console.err;
+        if (gui) {  // --subsystem over the main program's kind; a main program that is no PE file: console
+            for (std::vector<std::string> how : {std::vector<std::string>{"bin/" + main, "--subsystem", "console"},
+                                                 std::vector<std::string>{"data/readme.txt"}}) {
+                how.insert(how.begin(), {"build", app, "-o", path(kind + "/c.exe"), "--target", target, "--main"});
+                Result console = kay_pack(how);
+                EXPECT_TRUE(console.out.starts_with(path(kind + "/c.exe") + ": " + target + " launcher, ")) << console.err;
+            }
             fs::remove(path(kind + "/c.exe"));
         }
         std::string built = read_file(out);
