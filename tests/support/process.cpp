@@ -4,7 +4,6 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <sys/file.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -57,50 +56,21 @@ std::string wine_prefix() {
 // process keeps its display): <prefix>/kay-display holds "<display> <pid>".
 std::string wine_display() {
     static std::string display;
-    if (!display.empty()) return display;
     const char* given = std::getenv("DISPLAY");
-    if (given != nullptr && *given != 0) return display = given;
+    if (display.empty() && given != nullptr && *given != 0) display = given;
+    if (!display.empty()) return display;
     std::filesystem::create_directories(wine_prefix());
-    std::string record = wine_prefix() + "/kay-display";
-    int lock = open((record + ".lock").c_str(), O_CREAT | O_RDWR | O_CLOEXEC, 0600);
-    if (lock < 0 || flock(lock, LOCK_EX) != 0) throw std::runtime_error("cannot lock " + record);
-    int number = -1, pid = 0;
-    if (FILE* f = std::fopen(record.c_str(), "r")) {
-        if (std::fscanf(f, "%d %d", &number, &pid) != 2) number = -1;
-        std::fclose(f);
-    }
-    if (number < 0 || kill(pid, 0) != 0 || !std::filesystem::exists("/tmp/.X11-unix/X" + std::to_string(number))) {
-        int fds[2];
-        if (pipe(fds) != 0) throw std::runtime_error("pipe");
-        std::string fd = std::to_string(fds[1]);
-        const char* args[] = {"Xvfb", "-displayfd", fd.c_str(), "-nolisten", "tcp", "-screen", "0", "1024x768x24", nullptr};
-        posix_spawn_file_actions_t fa;
-        posix_spawn_file_actions_init(&fa);
-        posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
-        posix_spawn_file_actions_addopen(&fa, 1, "/dev/null", O_WRONLY, 0);
-        posix_spawn_file_actions_addopen(&fa, 2, "/dev/null", O_WRONLY, 0);
-        posix_spawnattr_t attr;
-        posix_spawnattr_init(&attr);
-        posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSID);
-        pid_t started;
-        int rc = posix_spawnp(&started, "Xvfb", &fa, &attr, const_cast<char* const*>(args), environ);
-        posix_spawn_file_actions_destroy(&fa);
-        posix_spawnattr_destroy(&attr);
-        close(fds[1]);
-        if (rc != 0) throw std::runtime_error("cannot start Xvfb (scripts/install-deps installs xvfb)");
-        char digits[16] = {};
-        ssize_t got = read(fds[0], digits, sizeof digits - 1);
-        close(fds[0]);
-        if (got <= 0) throw std::runtime_error("Xvfb gave no display");
-        number = std::atoi(digits);
-        pid = started;
-        if (FILE* f = std::fopen(record.c_str(), "w")) {
-            std::fprintf(f, "%d %d\n", number, pid);
-            std::fclose(f);
-        }
-    }
-    close(lock);
-    return display = ":" + std::to_string(number);
+    // Under a lock: the recorded server while it runs, else a new one.
+    std::string script = "{ R='" + wine_prefix() + "/kay-display'; exec 9>\"$R.lock\"; flock 9; read n pid <\"$R\"; "
+        "if ! kill -0 \"$pid\"; then rm -f \"$R.n\"; setsid Xvfb -displayfd 3 -nolisten tcp 3>\"$R.n\" 9>&- "
+        "</dev/null >/dev/null 2>&1 & pid=$!; while kill -0 $pid && [ ! -s \"$R.n\" ]; do sleep 0.05; done; "
+        "n=$(cat \"$R.n\"); echo $n $pid >\"$R\"; fi; echo $n; } 2>/dev/null";
+    char number[16] = {};
+    FILE* shell = popen(script.c_str(), "r");
+    if (shell != nullptr && std::fgets(number, sizeof number, shell) == nullptr) number[0] = 0;
+    if (shell != nullptr) pclose(shell);
+    if (number[0] < '0' || number[0] > '9') throw std::runtime_error("cannot start Xvfb (scripts/install-deps installs xvfb)");
+    return display = ":" + std::to_string(std::atoi(number));
 }
 
 Running start(const Platform& p, const std::string& program, const RunOptions& options) {
