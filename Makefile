@@ -69,7 +69,9 @@ demo-win32: win32 win64 wine-prefix
 # One fresh Wine prefix per test run, with its server kept alive meanwhile.
 wine-prefix:
 	@scripts/check-deps win32
-	@# The virtual display the tests started for the old prefix ends with it.
+	@# The old prefix's server and the virtual display the tests started
+	@# for it end with it.
+	@[ ! -d $(WINEPREFIX_DIR) ] || WINEPREFIX=$(WINEPREFIX_DIR) wineserver -k 2>/dev/null || true
 	@[ ! -f $(WINEPREFIX_DIR)/kay-display ] || kill $$(cut -d' ' -f2 $(WINEPREFIX_DIR)/kay-display) 2>/dev/null || true
 	rm -rf $(WINEPREFIX_DIR)
 	mkdir -p build
