@@ -69,6 +69,10 @@ demo-win32: win32 win64 wine-prefix
 # One fresh Wine prefix per test run, with its server kept alive meanwhile.
 wine-prefix:
 	@scripts/check-deps win32
+	@# The old prefix's server and the virtual display the tests started
+	@# for it end with it.
+	@[ ! -d $(WINEPREFIX_DIR) ] || WINEPREFIX=$(WINEPREFIX_DIR) wineserver -k 2>/dev/null || true
+	@[ ! -f $(WINEPREFIX_DIR)/kay-display ] || kill $$(cut -d' ' -f2 $(WINEPREFIX_DIR)/kay-display) 2>/dev/null || true
 	rm -rf $(WINEPREFIX_DIR)
 	mkdir -p build
 	WINEPREFIX=$(WINEPREFIX_DIR) WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" \
@@ -85,7 +89,8 @@ test: deps
 	KAY_REQUIRE_WIN32=1 KAY_WIN32_BUILD=$(CURDIR)/build/$(WIN_TEST) KAY_WINE=$(WINE) \
 	  KAY_WINEPREFIX=$(WINEPREFIX_DIR) ctest --preset native -j $(JOBS) \
 	  && ctest --preset $(WIN_TEST) -j $(JOBS); \
-	  rc=$$?; WINEPREFIX=$(WINEPREFIX_DIR) wineserver -k >/dev/null 2>&1; exit $$rc
+	  rc=$$?; WINEPREFIX=$(WINEPREFIX_DIR) wineserver -k >/dev/null 2>&1; \
+	  [ ! -f $(WINEPREFIX_DIR)/kay-display ] || kill $$(cut -d' ' -f2 $(WINEPREFIX_DIR)/kay-display) 2>/dev/null; exit $$rc
 	$(MAKE) test-asan
 
 test-native: native

@@ -4,7 +4,7 @@
 #     [FILE_VERSION <text>] [PRODUCT_VERSION <text>] [OUTPUT_NAME <name>]
 #     [DESCRIPTION <text>] [ICON <file.ico>]
 #     [PACK_ARGS <kay-pack create options>...] [DEPENDS <targets or files>...]
-#     [PREBUILT <target or file>])
+#     [PREBUILT <target or file>] [SUBSYSTEM console|windows])
 #
 # Writes a launcher at build time without compiling anything: `kay-pack
 # assemble` (PAYLOAD) or `kay-pack build` (APP_DIR: packs the folder first)
@@ -13,7 +13,10 @@
 # also get a version resource made from the constants (and the icon, when
 # given). <name> is a target; its KAY_LAUNCHER_FILE property is the
 # launcher's path (<binary dir>/<OUTPUT_NAME or name>[.exe]). PREBUILT
-# takes another prebuilt program than the platform's.
+# takes another prebuilt program than the platform's (its own kind is the
+# launcher's). For Windows the kind follows the main program's PE header,
+# a GUI program getting the GUI launcher (no console; errors in a message
+# box); SUBSYSTEM console|windows chooses it.
 
 # The prebuilt program's target name for this platform (native, win32 or
 # win64), also used by this tree's own build.
@@ -81,14 +84,14 @@ function(kay_write_constants file)
 
 void load_launch_data(kay_launch_data* out) {
     *out = {@c_target_spec@, @c_company@, @c_product@, @c_version@,
-            @c_file_version@, @c_product_version@, nullptr, 0, KAY_NO_INDEX, nullptr, nullptr};
+            @c_file_version@, @c_product_version@, nullptr, 0, KAY_NO_INDEX, nullptr, nullptr, false};
 }
 ]])
 endfunction()
 
 function(kay_add_launcher name)
   cmake_parse_arguments(PARSE_ARGV 1 K ""
-    "PAYLOAD;APP_DIR;MAIN;TARGET_SPEC;COMPANY;PRODUCT;VERSION;FILE_VERSION;PRODUCT_VERSION;OUTPUT_NAME;DESCRIPTION;ICON;PREBUILT"
+    "PAYLOAD;APP_DIR;MAIN;TARGET_SPEC;COMPANY;PRODUCT;VERSION;FILE_VERSION;PRODUCT_VERSION;OUTPUT_NAME;DESCRIPTION;ICON;PREBUILT;SUBSYSTEM"
     "DEPENDS;PACK_ARGS")
   _kay_apply_defaults(K)
 
@@ -106,7 +109,21 @@ function(kay_add_launcher name)
   endif()
 
   # The prebuilt program: the given one, this project's own, or the one
-  # installed with the kay package.
+  # installed with the kay package; on Windows the GUI one beside it.
+  set(gui_options "")
+  set(gui_prebuilt "")
+  if(WIN32 AND NOT K_PREBUILT)
+    if(TARGET kay-prebuilt-launcher-gui)
+      set(gui_prebuilt kay-prebuilt-launcher-gui)
+      set(gui_options "--gui-launcher=$<TARGET_FILE:kay-prebuilt-launcher-gui>")
+    else()
+      set(gui_prebuilt "${KAY_LAUNCHER_DIR}/kay-launcher-${KAY_LAUNCHER_TARGET}-gui${CMAKE_EXECUTABLE_SUFFIX}")
+      set(gui_options "--gui-launcher=${gui_prebuilt}")
+    endif()
+  endif()
+  if(K_SUBSYSTEM)
+    list(APPEND gui_options "--subsystem=${K_SUBSYSTEM}")
+  endif()
   if(NOT K_PREBUILT)
     if(TARGET kay-prebuilt-launcher)
       set(K_PREBUILT kay-prebuilt-launcher)
@@ -137,8 +154,9 @@ function(kay_add_launcher name)
   endif()
   set(options -o "${launcher}" --target ${KAY_LAUNCHER_TARGET} "--launcher=${prebuilt}"
     "--target-spec=${K_TARGET_SPEC}" "--company=${K_COMPANY}" "--product=${K_PRODUCT}"
-    "--version=${K_VERSION}" "--file-version=${K_FILE_VERSION}" "--product-version=${K_PRODUCT_VERSION}" -q)
-  set(depends ${pack_dep} ${K_PREBUILT} ${K_DEPENDS})
+    "--version=${K_VERSION}" "--file-version=${K_FILE_VERSION}" "--product-version=${K_PRODUCT_VERSION}" -q
+    ${gui_options})
+  set(depends ${pack_dep} ${K_PREBUILT} ${gui_prebuilt} ${K_DEPENDS})
   if(DEFINED K_DESCRIPTION)
     list(APPEND options "--description=${K_DESCRIPTION}")
   endif()

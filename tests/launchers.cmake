@@ -7,6 +7,13 @@ add_executable(kay-probe ${CMAKE_CURRENT_LIST_DIR}/probe/probe.cpp)
 if(WIN32)
   target_link_libraries(kay-probe PRIVATE shell32)
   target_link_options(kay-probe PRIVATE -static -static-libgcc -static-libstdc++)
+  # The same probe as a GUI program, and what finds the GUI launcher's
+  # windows by title.
+  add_executable(kay-probe-gui ${CMAKE_CURRENT_LIST_DIR}/probe/probe.cpp)
+  target_link_libraries(kay-probe-gui PRIVATE shell32)
+  target_link_options(kay-probe-gui PRIVATE -mwindows -static -static-libgcc -static-libstdc++)
+  add_executable(kay-find-window ${CMAKE_CURRENT_LIST_DIR}/probe/find_window.cpp)
+  target_link_options(kay-find-window PRIVATE -municode -static -static-libgcc -static-libstdc++)
 endif()
 
 # The payload cases that need a real process (the reader and the unpacking
@@ -89,6 +96,15 @@ kay_prebuilt_launcher(kay-prebuilt-fault "kay-launcher-${KAY_LAUNCHER_TARGET}-fa
 target_compile_definitions(kay-prebuilt-fault PRIVATE KAY_FAULT_INJECTION)
 kay_add_launcher(t_fault PAYLOAD "${payload_dir}/basic.kay" TARGET_SPEC "{PROGRAM_DIR}${sep}unpacked"
   PREBUILT kay-prebuilt-fault)
+# The GUI kind with fault injection, whose writes KAY_SLOW_WRITE_MS slows
+# down: its message boxes and its progress window.
+if(WIN32)
+  kay_prebuilt_launcher(kay-prebuilt-fault-gui "kay-launcher-${KAY_LAUNCHER_TARGET}-fault-gui" GUI
+    ${PROJECT_SOURCE_DIR}/src/platform/fault_inject.cpp)
+  target_compile_definitions(kay-prebuilt-fault-gui PRIVATE KAY_FAULT_INJECTION)
+  kay_add_launcher(t_gui PAYLOAD "${payload_dir}/basic.kay" TARGET_SPEC "{PROGRAM_DIR}${sep}unpacked"
+    PRODUCT "Slow Test" PREBUILT kay-prebuilt-fault-gui SUBSYSTEM windows)
+endif()
 
 add_executable(kay-checker ${CMAKE_CURRENT_LIST_DIR}/probe/checker.cpp)
 if(WIN32)

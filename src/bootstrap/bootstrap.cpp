@@ -11,6 +11,7 @@
 #include "format/format.h"
 #include "format/launch_data.h"
 #include "pathspec/expand.h"
+#include "payload/progress.h"
 #include "payload/unpack.h"
 #include "payload/warm.h"
 #include "platform/safe_files.h"
@@ -35,17 +36,25 @@ static const char* unsafe_reason(kay_target_verdict verdict) {
 
 // A folder of the user's own that every user may write to (one made under
 // umask 000 by an older launcher, say) is the user's to mend: a second line
-// says how, the first keeps its form.
-static void say_how_to_mend(kay_target_verdict verdict) {
+// says how, the first keeps its form. Empty for any other refusal.
+static const char* how_to_mend(kay_target_verdict verdict) {
+    static char line[KAY_PATH_CAPACITY * 4 + 80];
     kay_file_status st;
     if (verdict == KAY_TARGET_FOREIGN || !kay_sys.stat_path(g_unsafe_path, &st) || st.owner != kay_sys.user_id())
-        return;
-    std::fputs("To use it, take away the others' write permission: chmod o-w '", stderr);
+        return "";
+    std::uint32_t n = 0;
+    auto put = [&](const char* text) {
+        while (*text != 0) line[n++] = *text++;
+    };
+    put("To use it, take away the others' write permission: chmod o-w '");
+    // Only POSIX paths are walked: their units are bytes.
     for (const kchar* c = g_unsafe_path; *c != 0; c++) {
-        if (*c == '\'') std::fputs("'\\''", stderr);
-        else std::fputc(static_cast<char>(*c), stderr);
+        if (*c == '\'') put("'\\''");
+        else line[n++] = static_cast<char>(*c);
     }
-    std::fputs("'\n", stderr);
+    put("'\n");
+    line[n] = 0;
+    return line;
 }
 
 // Refuses a target path that another user could change (before anything
@@ -56,16 +65,17 @@ static void say_how_to_mend(kay_target_verdict verdict) {
 static kay_lock refuse_unsafe_target_then_lock() {
     kay_target_verdict verdict = kay_check_target(g_target_dir, g_unsafe_path, KAY_PATH_CAPACITY);
     if (verdict != KAY_TARGET_SAFE) {
-        std::fprintf(stderr, MSG_UNSAFE_TARGET KAY_PRI_S "' (%s).\n", g_unsafe_path, unsafe_reason(verdict));
-        say_how_to_mend(verdict);
+        report_line(KAY_TO_STDERR, true, MSG_UNSAFE_TARGET KAY_PRI_S "' (%s).\n%s", g_unsafe_path,
+                    unsafe_reason(verdict), how_to_mend(verdict));
         kay_exit(2);
     }
     kay_sys.confine_below(g_target_dir);
     kay_lock lock{};
     kay_wait_result rc = kay_lock_target(g_target_dir, LOCK_NOTICE_MS, &lock);
     if (rc == KAY_WAIT_TIMEOUT) {
-        std::fprintf(stderr, MSG_WAITING KAY_PRI_S "'.\n", g_target_dir);
-        std::fflush(stderr);
+        report_line(KAY_TO_STDERR, false, MSG_WAITING KAY_PRI_S "'.\n", g_target_dir);
+        // What a long unpacking shows, shown while waiting for another one.
+        kay_progress::show_now();
         rc = kay_lock_target(g_target_dir, KAY_WAIT_INFINITE, &lock);
     }
     if (rc == KAY_WAIT_FAILED) kay_unpack::warn_before_writing(g_target_dir);
@@ -92,7 +102,18 @@ void fetch_own_path(kay_own_path* out) {
     out->text[out->length < KAY_OWN_PATH_CAPACITY ? out->length : KAY_OWN_PATH_CAPACITY - 1] = 0;
 }
 
-std::uint32_t kay_main(int argc, kchar** argv) {
+// The content bytes the index names, 0 without one.
+static std::uint64_t indexed_bytes(const kay_launch_data& data) {
+    if (data.index_count == KAY_NO_INDEX) return 0;
+    kay_block index{};
+    index.index_end = data.index_end;
+    std::uint64_t total = 0;
+    kay_index_entry entry;
+    for (const unsigned char* at = data.index; next_index_entry(index, &at, &entry);) total += entry.size;
+    return total;
+}
+
+std::uint32_t kay_main(int argc, kchar** argv, kay_ui ui) {
     (void)argc;
     kay_sys.set_dll_directory_empty();
     kay_handover::reset_handover_variables();
@@ -111,6 +132,12 @@ std::uint32_t kay_main(int argc, kchar** argv) {
     if (data.payload_size < sizeof KAY_MAGIC || std::memcmp(data.payload, KAY_MAGIC, sizeof KAY_MAGIC) != 0)
         fatal_error(MSG_NO_HEADER);
 
+    // A GUI launcher shows a long unpacking in a window; a console one on a
+    // line, when it was built to.
+    kay_progress::style progress = ui == KAY_UI_WINDOWS ? kay_progress::WINDOW
+                                   : data.progress_line ? kay_progress::LINE
+                                                        : kay_progress::NONE;
+    kay_progress::begin(progress, data.product, indexed_bytes(data));
     // A warm start: when the index says every file is there, nothing is
     // decoded; otherwise the full pass decides file by file.
     if (data.index_count != KAY_NO_INDEX && data.index_count > 0) lock_before_first_entry();
@@ -121,6 +148,7 @@ std::uint32_t kay_main(int argc, kchar** argv) {
                                g_home_folder, lock_before_first_entry, g_first_entry_path);
         record_entries(g_target_dir, data);
     }
+    kay_progress::end();
     if (g_lock.valid()) kay_sys.close_lock(g_lock);
 
     return run_child(g_run.own_path, g_first_entry_path, argv[0]);

@@ -7,7 +7,11 @@
 #include "common/text.h"
 #include "format/launch_data.h"
 
-std::uint32_t kay_main(int argc, kchar** argv);
+// What kind of program the launcher is: a console one, or a GUI one (the
+// Windows subsystem) that shows a long unpacking in a window.
+enum kay_ui { KAY_UI_CONSOLE, KAY_UI_WINDOWS };
+
+std::uint32_t kay_main(int argc, kchar** argv, kay_ui ui);
 
 // Asks the system for the launcher's own path, once per run: the tokens
 // and the child take it from there.

@@ -1,9 +1,28 @@
 #include "common/report.h"
 
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 
 void (*kay_exit_hook)(int code);
+kay_message_sink kay_message_hook;
+
+void report_line(kay_stream stream, bool error, const char* format, ...) {
+    // Room for a message around a path of 4095 units, 3 bytes each.
+    static char line[16384];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(line, sizeof line, format, args);
+    va_end(args);
+    if (kay_message_hook != nullptr) kay_message_hook(stream, error, line);
+    else write_line(stream, line);
+}
+
+void write_line(kay_stream stream, const char* line) {
+    std::FILE* out = stream == KAY_TO_STDOUT ? stdout : stderr;
+    std::fputs(line, out);
+    std::fflush(out);
+}
 
 void kay_exit(int code) {
     if (kay_exit_hook != nullptr) kay_exit_hook(code);
@@ -18,7 +37,7 @@ void kay_abort(void) {
 }
 
 void fatal_error(const char* message) {
-    std::puts(message);
+    report_line(KAY_TO_STDOUT, true, "%s\n", message);
     kay_exit(2);
 }
 
@@ -37,11 +56,11 @@ void system_error(const char* message, std::uint32_t code, kay_error_text text_o
     text[n] = 0;
     trim_line_end(text, n);
     // The code is a 32-bit value printed as a signed number.
-    std::fprintf(stderr, "%s ([Error %ld] %s)\n", message,
+    report_line(KAY_TO_STDERR, true, "%s ([Error %ld] %s)\n", message,
                  static_cast<long>(static_cast<std::int32_t>(code)), text);
 }
 
 void fail_spec_expansion(const kchar* spec) {
-    std::fprintf(stderr, "Error, couldn't runtime expand spec '" KAY_PRI_S "'.\n", spec);
+    report_line(KAY_TO_STDERR, true, "Error, couldn't runtime expand spec '" KAY_PRI_S "'.\n", spec);
     kay_abort();
 }

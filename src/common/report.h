@@ -32,6 +32,27 @@
 #define MSG_NO_LOCK_END "' against other launchers; going on without the lock.\n"
 #define MSG_WAITING "Waiting for another launcher to finish unpacking into '"
 
+// The stream a message goes to, as the console launcher writes it.
+enum kay_stream { KAY_TO_STDOUT, KAY_TO_STDERR };
+
+// Writes one message line (printf `format`, newline included) to `stream`:
+// an error when `error`, else a notice (the launcher goes on). Every
+// message of the launcher goes through here.
+void report_line(kay_stream stream, bool error, const char* format, ...)
+#if defined(__GNUC__)
+    __attribute__((format(printf, 3, 4)))
+#endif
+    ;
+
+// Where report_line hands the formatted line, when set (the GUI launcher's
+// entry sets it: a message box as well as the stream); unset, the line is
+// written to the stream.
+typedef void (*kay_message_sink)(kay_stream stream, bool error, const char* line);
+extern kay_message_sink kay_message_hook;
+
+// The sink when no hook is set: `line` written to `stream` and flushed.
+void write_line(kay_stream stream, const char* line);
+
 // Writes `message` and a newline to standard output, then exit(2).
 [[noreturn]] void fatal_error(const char* message);
 

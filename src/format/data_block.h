@@ -7,7 +7,9 @@
 //   six texts, each u32 LE unit count + UTF-16LE units: target
 //   specification, company, product, version, file version, product version |
 //   u32 LE entry count (KAY_NO_INDEX: no index) | per entry in payload order:
-//   UTF-16LE name + 0x0000, u64 LE size, u32 LE stored CRC.
+//   UTF-16LE name + 0x0000, u64 LE size, u32 LE stored CRC | optionally
+//   u32 LE flags (KAY_FLAG_*), written only when not 0, so launchers
+//   built without one keep their bytes.
 // On Linux the block is appended to the ELF program; on Windows it is the
 // content of the PE section KAY_SECTION_NAME.
 #pragma once
@@ -20,6 +22,9 @@
 constexpr unsigned char KAY_META_MAGIC[4] = {'K', 'A', 'Y', 'M'};
 constexpr std::uint32_t KAY_META_VERSION = 1;
 constexpr std::uint32_t KAY_NO_INDEX = 0xFFFFFFFFu;
+// A console launcher writes a progress line on a terminal while a long
+// unpacking runs (kay-pack build --progress).
+constexpr std::uint32_t KAY_FLAG_PROGRESS_LINE = 1;
 // Magic, version and CRC-32 before the meta's texts.
 constexpr std::size_t KAY_META_HEAD_SIZE = 12;
 // The size and CRC after an index entry's name.
@@ -52,6 +57,7 @@ struct kay_block {
     std::uint32_t index_count;      // KAY_NO_INDEX when the block has none
     const unsigned char* index;     // the first entry
     const unsigned char* index_end;
+    std::uint32_t flags;            // KAY_FLAG_*, 0 when the meta has none
     // For KAY_BLOCK_CRC: the CRC-32 the meta stores and the one its content gives.
     std::uint32_t stored_crc;
     std::uint32_t content_crc;
@@ -109,4 +115,5 @@ std::string index_bytes(const std::vector<kay_block_entry>& index);
 
 // The meta and its length field, which the payload follows to make the
 // block; `index` nullptr writes "no index".
-std::string data_block_head(const std::u16string (&texts)[KAY_TEXT_COUNT], const std::vector<kay_block_entry>* index);
+std::string data_block_head(const std::u16string (&texts)[KAY_TEXT_COUNT], const std::vector<kay_block_entry>* index,
+                            std::uint32_t flags = 0);

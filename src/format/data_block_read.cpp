@@ -46,6 +46,12 @@ static bool read_meta_body(const unsigned char* p, const unsigned char* end, kay
             if (p == nullptr) return false;
         }
     }
+    block->index_end = p;
+    block->flags = 0;
+    if (end - p == 4) {
+        block->flags = static_cast<std::uint32_t>(get_le(p, 4));
+        p += 4;
+    }
     return p == end;
 }
 

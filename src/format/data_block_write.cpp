@@ -14,7 +14,8 @@ std::string index_bytes(const std::vector<kay_block_entry>& index) {
     return out;
 }
 
-std::string data_block_head(const std::u16string (&texts)[KAY_TEXT_COUNT], const std::vector<kay_block_entry>* index) {
+std::string data_block_head(const std::u16string (&texts)[KAY_TEXT_COUNT], const std::vector<kay_block_entry>* index,
+                            std::uint32_t flags) {
     std::string body;
     for (const std::u16string& text : texts) {
         put_le(body, text.size(), 4);
@@ -22,6 +23,7 @@ std::string data_block_head(const std::u16string (&texts)[KAY_TEXT_COUNT], const
     }
     put_le(body, index != nullptr ? index->size() : KAY_NO_INDEX, 4);
     if (index != nullptr) body += index_bytes(*index);
+    if (flags != 0) put_le(body, flags, 4);
     std::string head(reinterpret_cast<const char*>(KAY_META_MAGIC), sizeof KAY_META_MAGIC);
     put_le(head, KAY_META_VERSION, 4);
     put_le(head, libdeflate_crc32(0, body.data(), body.size()), 4);

@@ -25,6 +25,9 @@ struct kay_launch_data {
     std::uint32_t index_count;
     const unsigned char* index;
     const unsigned char* index_end;
+    // A console launcher writes a progress line on a terminal during a long
+    // unpacking (kay-pack build --progress).
+    bool progress_line;
 };
 
 // Fills `out`. A launcher without its data reports the missing header.

@@ -13,6 +13,24 @@ kay_launcher_kind launcher_kind(const unsigned char* data, std::size_t size) {
     return KAY_NOT_A_LAUNCHER;
 }
 
+std::uint32_t pe_subsystem(const unsigned char* data, std::size_t size) {
+    if (size < 0x40 || data[0] != 'M' || data[1] != 'Z') return 0;
+    std::size_t pe = data[0x3C] | data[0x3D] << 8 | data[0x3E] << 16 | static_cast<std::size_t>(data[0x3F]) << 24;
+    // The field lies 68 bytes into the optional header, in PE32 and PE32+.
+    std::size_t at = pe + 24 + 68;
+    if (pe > size || at + 2 > size || std::memcmp(data + pe, "PE\0\0", 4) != 0) return 0;
+    return data[at] | data[at + 1] << 8;
+}
+
+const char* launcher_kind_name(const unsigned char* data, std::size_t size) {
+    switch (launcher_kind(data, size)) {
+    case KAY_LINUX_LAUNCHER: return "Linux launcher";
+    case KAY_WINDOWS_LAUNCHER:
+        return pe_subsystem(data, size) == PE_SUBSYSTEM_GUI ? "Windows GUI launcher" : "Windows launcher";
+    default: return nullptr;
+    }
+}
+
 bool launcher_block_bytes(kay_launcher_kind kind, const unsigned char** data, std::size_t* size) {
     if (kind != KAY_WINDOWS_LAUNCHER) return true;
     std::size_t offset = 0, length = 0;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 
 enum kay_launcher_kind { KAY_NOT_A_LAUNCHER, KAY_LINUX_LAUNCHER, KAY_WINDOWS_LAUNCHER };
 
@@ -13,6 +14,16 @@ kay_launcher_kind launcher_kind(const unsigned char* data, std::size_t size);
 // block (the whole file on Linux, the data block's section on Windows).
 // False when a Windows launcher has no such section.
 bool launcher_block_bytes(kay_launcher_kind kind, const unsigned char** data, std::size_t* size);
+
+// The subsystem a PE image at [data, data + size) asks for (its optional
+// header's field); 0 when it is not one or the header lies past `size`.
+constexpr std::uint32_t PE_SUBSYSTEM_GUI = 2;
+constexpr std::uint32_t PE_SUBSYSTEM_CONSOLE = 3;
+std::uint32_t pe_subsystem(const unsigned char* data, std::size_t size);
+
+// What verify and list call a launcher: "Linux launcher", "Windows
+// launcher" (console) or "Windows GUI launcher"; nullptr for no launcher.
+const char* launcher_kind_name(const unsigned char* data, std::size_t size);
 
 // The size of one PE section header.
 constexpr std::size_t PE_SECTION_HEADER_SIZE = 40;

@@ -54,4 +54,5 @@ void load_launch_data(kay_launch_data* out) {
     out->index_count = block.index_count;
     out->index = block.index;
     out->index_end = block.index_end;
+    out->progress_line = (block.flags & KAY_FLAG_PROGRESS_LINE) != 0;
 }

@@ -11,6 +11,7 @@
 #include "common/report.h"
 #include "format/data_block.h"
 #include "format/format.h"
+#include "payload/progress.h"
 #include "payload/reader.h"
 #include "platform/paths.h"
 #include "platform/safe_files.h"
@@ -197,9 +198,9 @@ void warn_before_writing(const kchar* target_dir) { g_unlocked_target = target_d
     kay_file_status st;
     if (n > 1 && kay_sys.stat_path(kay_system_path(folder, long_form), &st) && st.kind == KAY_NODE_FOLDER &&
         st.owner != kay_sys.user_id())
-        std::fprintf(stderr, MSG_OPEN_WRITE KAY_PRI_S MSG_OPEN_WRITE_FOLDER KAY_PRI_S MSG_OPEN_WRITE_FOLDER_END, path,
-                     folder);
-    else std::fprintf(stderr, MSG_OPEN_WRITE KAY_PRI_S MSG_OPEN_WRITE_END, path);
+        report_line(KAY_TO_STDERR, true, MSG_OPEN_WRITE KAY_PRI_S MSG_OPEN_WRITE_FOLDER KAY_PRI_S MSG_OPEN_WRITE_FOLDER_END,
+                    path, folder);
+    else report_line(KAY_TO_STDERR, true, MSG_OPEN_WRITE KAY_PRI_S MSG_OPEN_WRITE_END, path);
     kay_exit(2);
 }
 
@@ -221,14 +222,18 @@ void unpack_entry(const kchar* target_dir, const char16_t* name, kchar* path) {
 
     // The next piece of the content, in place.
     const unsigned char* data;
-    auto next = [&] { return read_some(&data, size < KAY_WINDOW_SIZE ? static_cast<std::size_t>(size) : KAY_WINDOW_SIZE); };
+    auto next = [&] {
+        std::size_t n = read_some(&data, size < KAY_WINDOW_SIZE ? static_cast<std::size_t>(size) : KAY_WINDOW_SIZE);
+        kay_progress::advance(n);
+        return n;
+    };
     if (file_check_value(path, size) == crc) {
         while (size > 0) size -= next();
         return;
     }
 
     if (g_unlocked_target != nullptr) {
-        std::fprintf(stderr, MSG_NO_LOCK KAY_PRI_S MSG_NO_LOCK_END, g_unlocked_target);
+        report_line(KAY_TO_STDERR, false, MSG_NO_LOCK KAY_PRI_S MSG_NO_LOCK_END, g_unlocked_target);
         g_unlocked_target = nullptr;
     }
     ensure_parent_directory(path);

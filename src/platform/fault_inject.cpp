@@ -10,7 +10,8 @@
 // where `reported` says the exit came from a reported failure (kay_exit)
 // and `reads` counts the files opened for reading (open_read).
 // KAY_NO_LOCK=1 makes every lock on the target directory fail, so that
-// launchers started at once unpack unlocked.
+// launchers started at once unpack unlocked. KAY_SLOW_WRITE_MS=n makes
+// every write wait n ms first, so that a small payload unpacks slowly.
 #ifndef KAY_FAULT_INJECTION
 #error "fault_inject.cpp belongs to test launchers only"
 #endif
@@ -41,11 +42,13 @@ std::atomic<bool> g_injected;
 std::atomic<long> g_open;  // files, processes, threads and locks not yet released
 bool g_reported;
 bool g_no_lock;
+std::uint32_t g_slow_write_ms;
 const char* g_report;
 
 // True when this call of `k` is to fail; sets the error code then.
 bool fail_now(int k, std::uint32_t error) {
     if (k == I_open_lock && g_no_lock) return true;
+    if (k == I_write_file && g_slow_write_ms > 0) kay_sys_default.sleep_ms(g_slow_write_ms);
     if (++g_calls[k] != g_nth || k != g_call) return false;
     g_injected = true;
     kay_sys_default.set_last_error(error);
@@ -123,6 +126,8 @@ struct installer {
         }
         const char* no_lock = std::getenv("KAY_NO_LOCK");
         g_no_lock = no_lock != nullptr && std::strcmp(no_lock, "1") == 0;
+        const char* slow = std::getenv("KAY_SLOW_WRITE_MS");
+        g_slow_write_ms = slow != nullptr ? static_cast<std::uint32_t>(std::atol(slow)) : 0;
         kay_exit_hook = on_reported_exit;
         kay_sys = FAULT_TABLE;
     }

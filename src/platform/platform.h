@@ -181,6 +181,13 @@ typedef void (*kay_thread_main)(void* arg);
 //   the system's file cache). Bytes outside that block are left alone, so
 //   memory of any other kind is never touched. errno and the last error
 //   are kept.
+// error_is_terminal: whether standard error is a terminal (a Linux tty, a
+//   Windows console), where a progress line can be written and erased.
+// progress_window: shows the small window of a long unpacking (titled
+//   `title`, a progress bar at `permille` of 1000, no buttons), or moves
+//   its bar when it is shown; it answers the system on its own thread, so
+//   it never holds up log-off or shut-down. progress_window_close: closes
+//   it, if shown, before returning. POSIX: both do nothing.
 // sleep_ms: waits `ms` milliseconds.
 // fold_case: `in` with its letters folded as the system folds file names,
 //   into `out`: its length, 0 on failure or when it does not fit. POSIX:

@@ -25,6 +25,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* input, std::size_t siz
     const unsigned char* data = input;
     const unsigned char* end = input + size;
     kay_launcher_kind kind = launcher_kind(data, size);
+    // The kind's name reads the PE header's subsystem field.
+    if ((launcher_kind_name(data, size) == nullptr) != (kind == KAY_NOT_A_LAUNCHER)) finding();
     if (!launcher_block_bytes(kind, &data, &size)) return 0;
     expect_inside(data, size, input, end);
     kay_block block{};
@@ -44,5 +46,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* input, std::size_t siz
         if (entry.name_units > 0 && unit_at(entry.name, entry.name_units - 1) == 0) finding();
     }
     if (count != (block.index_count == KAY_NO_INDEX ? 0 : block.index_count)) finding();
+    // The optional flags field is the meta's last 4 bytes, after the index.
+    if (block.flags != 0 && get_le(block.index_end, 4) != block.flags) finding();
     return 0;
 }

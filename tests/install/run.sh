@@ -37,7 +37,9 @@ windows=0
 if [ "${KAY_REQUIRE_WIN32:-0}" = 1 ] || [ -f "$winbuild/cmake_install.cmake" ]; then
     windows=1
     step cmake --install "$winbuild" --prefix "$work/prefix"
-    [ -f "$work/prefix/lib/kay/kay-launcher-$win.exe" ] || fail "$win prebuilt launcher not installed"
+    for kind in "" -gui; do
+        [ -f "$work/prefix/lib/kay/kay-launcher-$win$kind.exe" ] || fail "$win$kind prebuilt launcher not installed"
+    done
 fi
 
 check_run() {  # check_run LABEL EXPECTED_DIR OUTPUT CODE

@@ -45,15 +45,17 @@ TEST_F(Build, LaunchersOfEveryTargetRunAndAreReproducible) {
               0);
     std::string pack_exe = native().build_dir + "/../win64/kay-pack.exe";
     const RunOptions no_tools{.env = {{"PATH", "/nonexistent"}}};
-    for (std::string target : {"native", "win32", "win64"}) {
-        SCOPED_TRACE(target);
-        bool windows = target != "native";
+    // The GUI kinds follow from the main program, a GUI probe.
+    for (std::string kind : {"native", "win32", "win64", "win32 GUI", "win64 GUI"}) {
+        SCOPED_TRACE(kind);
+        std::string target = kind.substr(0, kind.find(' '));
+        bool windows = target != "native", gui = kind != target;
         if (windows && all.size() < 2) continue;
         const Platform& p = windows ? all[1] : all[0];
-        std::string main = p.exe("probe"), app = path(target + "/app"), out = path(target + "/My App.exe");
+        std::string main = p.exe("probe"), app = path(kind + "/app"), out = path(kind + "/My App.exe");
         write_file(app + "/data/readme.txt", "packed for " + target);
         fs::create_directories(app + "/bin");
-        fs::copy_file(p.launcher("kay-probe"), app + "/bin/" + main);
+        fs::copy_file(p.launcher(gui ? "kay-probe-gui" : "kay-probe"), app + "/bin/" + main);
         std::vector<std::string> options{"--target", target, "--version", "2.3", "--icon", KAY_PROBE_ICON,
                                          "--target-spec", std::string("{PROGRAM_DIR}") + p.sep() + "{COMPANY}-{PRODUCT}-{VERSION}"};
         std::vector<std::string> args{"build", app, "--main", "bin\\" + main, "-o", out};
@@ -61,15 +63,24 @@ TEST_F(Build, LaunchersOfEveryTargetRunAndAreReproducible) {
         Result r = kay_pack(args, no_tools);
         ASSERT_EQ(r.code, 0) << r.err;
         EXPECT_EQ(r.err, "");
-        EXPECT_EQ(list_dir(path(target)).size(), 6u) << "a payload left behind";
+        EXPECT_EQ(list_dir(path(kind)).size(), 6u) << "a payload left behind";
+        if (gui) {  // --subsystem over the main program's kind; a main program that is no PE file: console
+            for (std::vector<std::string> how : {std::vector<std::string>{"bin/" + main, "--subsystem", "console"},
+                                                 std::vector<std::string>{"data/readme.txt"}}) {
+                how.insert(how.begin(), {"build", app, "-o", path(kind + "/c.exe"), "--target", target, "--main"});
+                Result console = kay_pack(how);
+                EXPECT_TRUE(console.out.starts_with(path(kind + "/c.exe") + ": " + target + " launcher, ")) << console.err;
+            }
+            fs::remove(path(kind + "/c.exe"));
+        }
         std::string built = read_file(out);
         // create + assemble, and build again: the same bytes.
-        ASSERT_EQ(kay_pack({"create", app, "--main", "bin/" + main, "-o", path(target + "/app.kay"), "-q"}).code, 0);
+        ASSERT_EQ(kay_pack({"create", app, "--main", "bin/" + main, "-o", path(kind + "/app.kay"), "-q"}).code, 0);
         std::uint64_t bytes = fs::file_size(app + "/bin/" + main) + fs::file_size(app + "/data/readme.txt");
-        EXPECT_EQ(r.out, out + ": " + target + " launcher, " + std::to_string(built.size()) + " bytes (2 files, " +
+        EXPECT_EQ(r.out, out + ": " + kind + " launcher, " + std::to_string(built.size()) + " bytes (2 files, " +
                              std::to_string(bytes) + " bytes, payload " +
-                             std::to_string(fs::file_size(path(target + "/app.kay"))) + " bytes)\n");
-        std::vector<std::string> assemble{"assemble", path(target + "/app.kay"), "-o", out, "-q", "--product", main.substr(0, 5)};
+                             std::to_string(fs::file_size(path(kind + "/app.kay"))) + " bytes)\n");
+        std::vector<std::string> assemble{"assemble", path(kind + "/app.kay"), "-o", out, "-q", "--product", main.substr(0, 5)};
         assemble.insert(assemble.end(), options.begin(), options.end());
         ASSERT_EQ(kay_pack(assemble).code, 0);
         EXPECT_TRUE(read_file(out) == built) << "assemble differs from build";
@@ -89,16 +100,19 @@ TEST_F(Build, LaunchersOfEveryTargetRunAndAreReproducible) {
         // Where this machine runs 64-bit programs only, the win32 launcher
         // is built and checked but not run.
         bool runs = !windows || target == "win64" || p.target() == "win32";
-        std::string dir = path(target + "/Dorvan-probe-2.3");
+        std::string dir = path(kind + "/Dorvan-probe-2.3");
         for (int round = 0; runs && round < (windows ? 2 : 1); round++) {
-            Result child = run(p, out, {.args = {"one"}});
-            EXPECT_EQ(child.code, 0) << child.out << child.err;
+            Result child = run(p, out, {.args = {"one"}, .env = {{"PROBE_EXIT", "7"}}});
+            EXPECT_EQ(child.code, 7) << child.out << child.err;
             ProbeReport report = parse_probe(child.out);
+            if (gui) EXPECT_EQ(report.fields["console"], "0") << "the GUI launcher's child has a console";
             EXPECT_EQ(report.args, (std::vector<std::string>{p.path(out), "one"}));
             EXPECT_EQ(report.fields["self"], p.path(dir + "/bin/" + main));
             EXPECT_EQ(files_of(dir), files_of(app));
+            EXPECT_TRUE(kay_pack({"list", out}).out.starts_with(std::string(windows ? "Windows" : "Linux") +
+                                                                 (gui ? " GUI" : "") + " launcher\n"));
             Result verify = kay_pack({"verify", out});
-            EXPECT_EQ(verify.out, out + ": OK, " + (windows ? "Windows" : "Linux") + " launcher, 2 entries, " +
+            EXPECT_EQ(verify.out, out + ": OK, " + (windows ? "Windows" : "Linux") + (gui ? " GUI" : "") + " launcher, 2 entries, " +
                                       std::to_string(bytes) + " bytes\n")
                 << verify.err;
             if (!windows || round == 1) break;
@@ -113,7 +127,7 @@ TEST_F(Build, LaunchersOfEveryTargetRunAndAreReproducible) {
             fs::rename(out + ".signed", out);
         }
         // A flipped byte in the payload or in the constants is refused.
-        std::size_t payload_at = built.find(read_file(path(target + "/app.kay")));
+        std::size_t payload_at = built.find(read_file(path(kind + "/app.kay")));
         ASSERT_NE(payload_at, std::string::npos);
         for (std::size_t at : {payload_at + 60, built.rfind(std::string("D\0o\0r\0v\0a\0n\0", 12), payload_at)}) {
             std::string damaged = built;
@@ -123,7 +137,7 @@ TEST_F(Build, LaunchersOfEveryTargetRunAndAreReproducible) {
             EXPECT_EQ(bad.code, 1);
             EXPECT_EQ(bad.out, "");
             std::string expected = at == payload_at + 60 ? "kay-pack: '" + out + "': "
-                                                         : "kay-pack: '" + out + "': " + (windows ? "Windows" : "Linux") +
+                                                         : "kay-pack: '" + out + "': " + (windows ? "Windows" : "Linux") + (gui ? " GUI" : "") +
                                                                " launcher: constants and index damaged (CRC-32 stored ";
             EXPECT_TRUE(bad.err.starts_with(expected)) << bad.err;
         }
@@ -469,4 +483,24 @@ TEST(Help, EveryCommandHasHelpAndTheUsageListsEach) {
     for (const char* option : {"--level N", "--threads N", "--follow-symlinks", "--target native|win32|win64",
                                "--launcher FILE", "--icon", "--description"})
         EXPECT_NE(r.out.find(option), std::string::npos) << option;
+}
+
+// --progress: on a terminal a long unpacking (slowed down here) writes one
+// line over itself, erased before the child starts; without a terminal
+// nothing.
+TEST_F(Build, ProgressLineOnATerminalOnly) {
+    std::string launcher = path("out/slow"), payload = native().build_dir + "/tests/payloads/basic.kay";
+    ASSERT_EQ(kay_pack({"assemble", payload, "-o", launcher, "-q", "--progress", "--product", "Slowy", "--target-spec",
+                        "{PROGRAM_DIR}/u", "--launcher", native().build_dir + "/kay-launcher-native-fault"}).code, 0);
+    RunOptions slow{.env = {{"PROBE_OUT", path("r1")}, {"KAY_SLOW_WRITE_MS", "150"}}};
+    Result tty = run(native(), "script", {.args = {"-qec", launcher, "/dev/null"}, .env = slow.env});
+    EXPECT_TRUE(tty.out.starts_with("\rSlowy: unpacking ")) << tty.out;
+    std::size_t erase = tty.out.rfind('\r', tty.out.size() - 2);
+    EXPECT_EQ(tty.out.substr(erase), "\r" + std::string(tty.out.find('%'), ' ') + "\r") << tty.out;
+    fs::remove_all(path("out/u"));
+    slow.env["PROBE_OUT"] = path("r2");
+    Result piped = run(native(), launcher, slow);
+    EXPECT_EQ(piped.code, 0);
+    EXPECT_EQ(piped.out + piped.err, "");
+    EXPECT_TRUE(exists(path("r1")) && exists(path("r2")));
 }

@@ -9,6 +9,7 @@
 #include "harness.h"
 
 using namespace kay_test;
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -27,7 +28,7 @@ std::map<std::string, std::string> version_info(const Platform& p, const std::st
 }
 
 // The DLLs a PE file imports, read from its import directory.
-std::set<std::string> imported_dlls(const std::string& file, bool pe64) {
+std::set<std::string> imported_dlls(const std::string& file, bool pe64, unsigned subsystem) {
     std::string d = read_file(file);
     auto u16 = [&](size_t o) { return static_cast<uint32_t>(static_cast<unsigned char>(d[o]) | static_cast<unsigned char>(d[o + 1]) << 8); };
     auto u32 = [&](size_t o) { return u16(o) | u16(o + 2) << 16; };
@@ -36,7 +37,7 @@ std::set<std::string> imported_dlls(const std::string& file, bool pe64) {
     EXPECT_EQ(u16(pe + 4), pe64 ? 0x8664u : 0x14Cu) << "machine";
     uint32_t opt = pe + 24;
     EXPECT_EQ(u16(opt), pe64 ? 0x20Bu : 0x10Bu) << "PE32 or PE32+ optional header";
-    EXPECT_EQ(u16(opt + 68), 3u) << "console subsystem";
+    EXPECT_EQ(u16(opt + 68), subsystem) << "subsystem (3: console, 2: GUI)";
     uint32_t import_rva = u32(opt + (pe64 ? 112 : 96) + 8);
     uint32_t sections = pe + 24 + u16(pe + 20);
     auto to_offset = [&](uint32_t rva) -> size_t {
@@ -87,8 +88,9 @@ TEST_P(WindowsExecutable, VersionResourceCarriesTheBuildConstants) {
 
 TEST_P(WindowsExecutable, ConsoleProgramWithSystemDllsOnly) {
     const Platform& p = GetParam();
-    for (const char* launcher : {"t_basic", "t_icon"}) {
-        std::set<std::string> dlls = imported_dlls(p.launcher(launcher), p.target() == "win64");
+    for (const char* launcher : {"t_basic", "t_icon", "t_gui"}) {
+        bool gui = std::string(launcher).ends_with("_gui");
+        std::set<std::string> dlls = imported_dlls(p.launcher(launcher), p.target() == "win64", gui ? 2 : 3);
         for (const std::string& dll : dlls) {
             EXPECT_TRUE(dll == "KERNEL32.DLL" || dll == "MSVCRT.DLL" || dll == "SHELL32.DLL" || dll == "USER32.DLL" ||
                         dll == "ADVAPI32.DLL")
@@ -96,6 +98,56 @@ TEST_P(WindowsExecutable, ConsoleProgramWithSystemDllsOnly) {
         }
         EXPECT_TRUE(dlls.count("KERNEL32.DLL")) << launcher;
     }
+}
+
+// The GUI launcher: an error opens a message box titled with the product
+// (found by title, read and closed as a user would) while the same text
+// reaches the redirected stream; a long unpacking (its writes slowed down)
+// shows the progress window, gone once the child runs.
+TEST_P(WindowsExecutable, GuiLauncherShowsErrorsInAMessageBoxAndALongUnpackingInAWindow) {
+    const Platform& p = GetParam();
+    auto find = [&](const char* cls, std::vector<std::string> then) {
+        std::vector<std::string> args{cls, "Slow Test", "60000"};
+        args.insert(args.end(), then.begin(), then.end());
+        Result r = run(p, p.launcher("kay-find-window"), {.args = args});
+        EXPECT_EQ(r.code, 0) << cls << " not found";
+        return parse_probe(r.out).fields;
+    };
+    Scratch dir;
+    std::string exe = stage(p, "t_gui", dir.path()), target = dir / "unpacked";
+    std::string damaged = read_file(exe);
+    damaged[damaged.rfind("KAYM") + 20] ^= 1;
+    write_file(dir / "damaged.exe", damaged);
+    make_dirs(target + "/" + p.exe("probe"));
+    const std::string unwritable = "Error, failed to open '" + p.path(target + "/" + p.exe("probe")) + "' for writing.";
+    const std::string no_header = "Error, couldn't find attached data header.";
+    for (const auto& [launcher, message] : {std::pair{exe, unwritable}, std::pair{dir / "damaged.exe", no_header}}) {
+        Running running = start(p, launcher);
+        auto box = find("#32770", {"close"});
+        Result r = finish(running);
+        EXPECT_EQ(box["title"], "Slow Test");
+        EXPECT_EQ(box["text"], message);
+        EXPECT_EQ(r.code, 2);
+        EXPECT_EQ((message == no_header ? r.out : r.err), message + p.eol());
+    }
+    fs::remove(target + "/" + p.exe("probe"));
+    std::string report = dir / "report.txt";
+    Running running =
+        start(p, exe, {.env = {{"PROBE_OUT", p.path(report)}, {"PROBE_SLEEP_MS", "1000"}, {"KAY_SLOW_WRITE_MS", "300"}}});
+    auto window = find("KayProgress", {"until", p.path(report)});
+    Result r = finish(running);
+    EXPECT_EQ(window["title"], "Slow Test");
+    EXPECT_EQ(window["after"], "gone");
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(r.out + r.err, "");
+    // A second launcher waiting for the first shows the same window.
+    remove_tree(target);
+    running = start(p, exe, {.env = {{"PROBE_OUT", p.path(report)}, {"KAY_SLOW_WRITE_MS", "600"}}});
+    find("KayProgress", {});
+    Running second = start(p, stage(p, "t_gui", dir.path(), "second.exe"));
+    EXPECT_EQ(find("KayProgress", {"count", "2"})["count"], "2");
+    finish(running);
+    EXPECT_EQ(finish(second).err, "Waiting for another launcher to finish unpacking into '" + p.path(target) + "'." + p.eol());
 }
 
 static std::vector<Platform> windows_only() {

@@ -6,6 +6,7 @@
 //   PROBE_SLEEP_MS=n sleep before exiting
 //   PROBE_SAY=text   write text to standard output and standard error
 // Arguments are reported hex-encoded (UTF-8), so every byte is visible.
+// On Windows it is also built as a GUI program (kay-probe-gui).
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -69,6 +70,8 @@ int main(int argc, char** argv) {
         CloseHandle(snap);
     }
     report += "ppid=" + std::to_string(parent) + "\n";
+    // Whether it was given a console window (a GUI launcher's child is not).
+    report += std::string("console=") + (GetConsoleWindow() != nullptr ? "1" : "0") + "\n";
 #else
     report += "argc=" + std::to_string(argc) + "\n";
     for (int i = 0; i < argc; i++) report += "arg=" + hex(argv[i]) + "\n";

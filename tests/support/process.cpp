@@ -51,6 +51,28 @@ std::string wine_prefix() {
     return p != nullptr ? p : std::string(KAY_NATIVE_BUILD_DIR) + "/wineprefix";
 }
 
+// One Xvfb for every Wine run on the prefix, started by the first test that
+// needs it and left running with the prefix's Wine server (whose desktop
+// process keeps its display): <prefix>/kay-display holds "<display> <pid>".
+std::string wine_display() {
+    static std::string display;
+    const char* given = std::getenv("DISPLAY");
+    if (display.empty() && given != nullptr && *given != 0) display = given;
+    if (!display.empty()) return display;
+    std::filesystem::create_directories(wine_prefix());
+    // Under a lock: the recorded server while it runs, else a new one.
+    std::string script = "{ R='" + wine_prefix() + "/kay-display'; exec 9>\"$R.lock\"; flock 9; read n pid <\"$R\"; "
+        "if ! kill -0 \"$pid\"; then rm -f \"$R.n\"; setsid Xvfb -displayfd 3 -nolisten tcp 3>\"$R.n\" 9>&- "
+        "</dev/null >/dev/null 2>&1 & pid=$!; while kill -0 $pid && [ ! -s \"$R.n\" ]; do sleep 0.05; done; "
+        "n=$(cat \"$R.n\"); echo $n $pid >\"$R\"; fi; echo $n; } 2>/dev/null";
+    char number[16] = {};
+    FILE* shell = popen(script.c_str(), "r");
+    if (shell != nullptr && std::fgets(number, sizeof number, shell) == nullptr) number[0] = 0;
+    if (shell != nullptr) pclose(shell);
+    if (number[0] < '0' || number[0] > '9') throw std::runtime_error("cannot start Xvfb (scripts/install-deps installs xvfb)");
+    return display = ":" + std::to_string(std::atoi(number));
+}
+
 Running start(const Platform& p, const std::string& program, const RunOptions& options) {
     std::vector<std::string> argv;
     const char* wine = std::getenv("KAY_WINE");
@@ -70,6 +92,8 @@ Running start(const Platform& p, const std::string& program, const RunOptions& o
         // Wine turns the Unix command line into UTF-16 through the locale;
         // without a UTF-8 one, non-ASCII arguments arrive mangled.
         env["LC_ALL"] = "C.UTF-8";
+        // The GUI launcher's windows need a display.
+        env["DISPLAY"] = wine_display();
     }
     for (const auto& [k, v] : options.env) {
         if (v) env[k] = *v;
@@ -208,7 +232,7 @@ ProbeReport parse_probe(const std::string& text) {
         if (eq == std::string::npos) continue;
         std::string key = line.substr(0, eq), value = line.substr(eq + 1);
         if (key == "arg") r.args.push_back(unhex(value));
-        else if (key == "argc" || key == "ppid") r.fields[key] = value;
+        else if (key == "argc" || key == "ppid" || key == "console" || key == "after" || key == "count") r.fields[key] = value;
         else r.fields[key] = unhex(value);
     }
     return r;

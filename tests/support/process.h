@@ -44,6 +44,9 @@ inline Platform native() { return platforms().front(); }
 
 // The Wine prefix made for this test run (KAY_WINEPREFIX).
 std::string wine_prefix();
+// The X display Wine runs on: $DISPLAY, else a virtual one (Xvfb) kept for
+// the prefix.
+std::string wine_display();
 
 struct RunOptions {
     std::vector<std::string> args;

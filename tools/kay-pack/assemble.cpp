@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "commands.h"
+#include "format/launcher_file.h"
 #include "format/tokens.h"
 #include "kay_pack_config.h"
 #include "fail.h"
@@ -36,10 +37,19 @@ static const char ASSEMBLE_HELP[] =
 const char LAUNCHER_OPTIONS_HELP[] =
     "  --target native|win32|win64\n"
     "                          native: a program for this system (default);\n"
-    "                          win32, win64: a 32- or 64-bit Windows console program\n"
+    "                          win32, win64: a 32- or 64-bit Windows program\n"
+    "  --subsystem console|windows\n"
+    "                          Windows: a console launcher, or a GUI one that never\n"
+    "                          opens a console and shows errors in a message box\n"
+    "                          (default: as the main program's PE header says;\n"
+    "                          console for a main program that is no PE file)\n"
     "  --launcher FILE         the prebuilt program (default: kay-launcher-TARGET,\n"
-    "                          .exe for Windows, beside kay-pack, in ../lib/kay\n"
-    "                          from it, or in the TARGET build tree beside kay-pack's)\n"
+    "                          -gui for the GUI kind, .exe for Windows, beside\n"
+    "                          kay-pack, in ../lib/kay from it, or in the TARGET\n"
+    "                          build tree beside kay-pack's); alone, its own kind\n"
+    "                          is the launcher's\n"
+    "  --gui-launcher FILE     Windows: with --launcher, the prebuilt GUI program\n"
+    "                          taken instead when the GUI kind is chosen\n"
     "  --target-spec SPEC      where the launcher unpacks (default\n"
     "                          {CACHE_DIR}/{COMPANY}/{PRODUCT}/{VERSION}-DIGEST, with\n"
     "                          \\ for Windows, DIGEST 12 hex digits of the payload's\n"
@@ -51,10 +61,15 @@ const char LAUNCHER_OPTIONS_HELP[] =
     "  --file-version TEXT     {FILE_VERSION} (default: --version, else " KAY_DEFAULT_VERSION ")\n"
     "  --product-version TEXT  {PRODUCT_VERSION} (default: --version, else " KAY_DEFAULT_VERSION ")\n"
     "  --description TEXT      Windows: the file description (default: the product)\n"
-    "  --icon FILE.ico         Windows: the program's icon\n";
+    "  --icon FILE.ico         Windows: the program's icon\n"
+    "  --progress              a console launcher writes one progress line to\n"
+    "                          standard error while a long unpacking (over a\n"
+    "                          second) runs, when that is a terminal, erased before\n"
+    "                          the application starts (GUI launchers show a window)\n";
 
 std::vector<OptionSpec> launcher_options() {
     return {{"--target", nullptr, true},       {"--launcher", nullptr, true},     {"--target-spec", nullptr, true},
+            {"--subsystem", nullptr, true},    {"--gui-launcher", nullptr, true}, {"--progress", nullptr, false},
             {"--company", nullptr, true},      {"--product", nullptr, true},      {"--version", nullptr, true},
             {"--file-version", nullptr, true}, {"--product-version", nullptr, true}, {"--description", nullptr, true},
             {"--icon", nullptr, true}};
@@ -81,12 +96,20 @@ AssembleRequest assemble_request(const ParsedArgs& args) {
     if (windows_target(r.target))
         for (const char* option : {"--file-version", "--product-version"})
             check_version_fields(has_option(args, option) ? option : "--version", text(option, version));
+    r.constants.progress_line = has_option(args, "--progress");
     r.spec_given = has_option(args, "--target-spec");
     r.product_given = has_option(args, "--product");
     r.description = text("--description", "");
     r.icon = text("--icon", "");
     r.output = text("--output", "");
     r.launcher = text("--launcher", "");
+    r.gui_launcher = text("--gui-launcher", "");
+    r.subsystem = text("--subsystem", "");
+    if (has_option(args, "--subsystem") && r.subsystem != "console" && r.subsystem != "windows")
+        fail_usage("unknown subsystem " + ::quoted(r.subsystem) + " (console or windows)");
+    for (const char* option : {"--subsystem", "--gui-launcher"})
+        if (has_option(args, option) && !windows_target(r.target))
+            fail_usage(std::string("option ") + option + " applies to Windows targets only");
     return r;
 }
 
@@ -146,11 +169,40 @@ static std::string base_name(const std::string& path) {
     return at == std::string::npos ? path : path.substr(at + 1);
 }
 
-std::uint64_t assemble_launcher(AssembleRequest r, const std::string& payload_path, const std::string& main_rel,
-                                const std::vector<IndexEntry>* index) {
+std::string launcher_kind_text(const AssembleRequest& r, bool gui) { return r.target + (gui ? " GUI" : ""); }
+
+static bool gui_program(const std::string& bytes) {
+    return pe_subsystem(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size()) == PE_SUBSYSTEM_GUI;
+}
+
+// The prebuilt program of the kind asked for (--subsystem), else of the
+// given --launcher's own kind when it comes alone, else of the main
+// program's kind; read into `program`. Fails when the program is of the
+// other kind.
+static std::string choose_prebuilt(const AssembleRequest& r, const std::string& main_head, std::string& program,
+                                   bool* gui) {
     bool windows = windows_target(r.target);
-    if (r.launcher.empty()) r.launcher = find_prebuilt(r.target);
+    bool alone = !r.launcher.empty() && r.gui_launcher.empty();
+    std::string path = alone ? r.launcher : "";
+    if (alone) program = read_whole_file(path, "prebuilt launcher");
+    *gui = windows && (!r.subsystem.empty() ? r.subsystem == "windows" : alone ? gui_program(program) : gui_program(main_head));
+    if (!alone) {
+        path = *gui ? r.gui_launcher : r.launcher;
+        if (path.empty()) path = find_prebuilt(r.target, *gui);
+        program = read_whole_file(path, "prebuilt launcher");
+    }
+    if (windows && gui_program(program) != *gui)
+        fail("prebuilt launcher " + ::quoted(path) + ": a " + (*gui ? "console" : "GUI") + " program, not the " +
+             (*gui ? "GUI" : "console") + " launcher" + (r.subsystem.empty() ? " the main program needs" : " asked for"));
+    return path;
+}
+
+std::uint64_t assemble_launcher(AssembleRequest r, const std::string& payload_path, const std::string& main_rel,
+                                bool* gui, const std::vector<IndexEntry>* index) {
+    bool windows = windows_target(r.target);
     BlockPayload payload = read_block_payload(payload_path, index);
+    std::string program;
+    r.launcher = choose_prebuilt(r, r.main_head_known ? r.main_head : payload.main_head, program, gui);
     // The target's file system must keep every entry apart.
     NameSet names{name_rules(windows), {}};
     for (std::size_t i = 0; i < payload.index.size(); i++) {
@@ -181,7 +233,6 @@ std::uint64_t assemble_launcher(AssembleRequest r, const std::string& payload_pa
 
     std::string block = launcher_block(payload, c);
     payload = BlockPayload{};
-    std::string program = read_whole_file(r.launcher, "prebuilt launcher");
     std::string image;
     if (windows) {
         // The file names itself with ".exe", as Windows programs do.
@@ -213,8 +264,10 @@ int run_assemble(int argc, char** argv) {
     expect_positionals(args, {"PAYLOAD"});
     if (!has_option(args, "--output")) fail_usage("missing -o OUT");
     AssembleRequest r = assemble_request(args);
-    std::uint64_t size = assemble_launcher(r, args.positional[0], "");
+    bool gui = false;
+    std::uint64_t size = assemble_launcher(r, args.positional[0], "", &gui);
     if (!has_option(args, "--quiet"))
-        std::printf("%s: %s launcher, %llu bytes\n", r.output.c_str(), r.target.c_str(), (unsigned long long)size);
+        std::printf("%s: %s launcher, %llu bytes\n", r.output.c_str(), launcher_kind_text(r, gui).c_str(),
+                    (unsigned long long)size);
     return 0;
 }

@@ -11,7 +11,11 @@
 
 struct AssembleRequest {
     std::string target;     // native, win32 or win64
-    std::string launcher;   // the prebuilt program
+    std::string launcher;   // the prebuilt program (--launcher), or ""
+    std::string gui_launcher;  // Windows: the prebuilt GUI program (--gui-launcher), or ""
+    std::string subsystem;     // Windows: "console", "windows", or "" to follow the main program
+    std::string main_head;     // build: the main program's first bytes, read from disk
+    bool main_head_known = false;
     std::string output;
     LauncherConstants constants;
     bool product_given = false;  // else: the main program's name
@@ -29,9 +33,13 @@ extern const char LAUNCHER_OPTIONS_HELP[];
 // control characters).
 AssembleRequest assemble_request(const ParsedArgs& args);
 
+// The launcher's kind for a printed summary: "win64", "win64 GUI", ...
+std::string launcher_kind_text(const AssembleRequest& request, bool gui);
+
 // Writes the launcher for `payload` to request.output (which appears only
-// when complete) and returns its size. `main_rel` is the main program's
+// when complete) and returns its size; *gui says whether it is the GUI
+// (Windows-subsystem) kind. `main_rel` is the main program's
 // path, for the default product; "" takes it from the payload's first entry.
 // `index`, when not nullptr, is the payload's, known from writing it.
 std::uint64_t assemble_launcher(AssembleRequest request, const std::string& payload, const std::string& main_rel,
-                                const std::vector<IndexEntry>* index = nullptr);
+                                bool* gui, const std::vector<IndexEntry>* index = nullptr);

@@ -11,6 +11,7 @@
 #include "fail.h"
 #include "host.h"
 #include "output_file.h"
+#include "prebuilt.h"
 
 static const char BUILD_HELP[] =
     "usage: kay-pack build APPDIR --main RELPATH -o OUT [options]\n"
@@ -72,12 +73,22 @@ int run_build(int argc, char** argv) {
     std::fclose(reserved);
     int guard = guard_temp(pack.output);
     CreateResult packed = create_payload(pack);
-    std::uint64_t size = assemble_launcher(launcher, pack.output, packed.main_rel, &packed.index);
+    // The main program's header says which kind of launcher it needs.
+    if (windows_target(launcher.target) && launcher.subsystem.empty()) {
+        std::FILE* main = host_fopen(pack.root + "/" + packed.main_rel, "rb");
+        char head[MAIN_HEAD_SIZE];
+        std::size_t n = main != nullptr ? std::fread(head, 1, sizeof head, main) : 0;
+        if (main != nullptr) std::fclose(main);
+        launcher.main_head.assign(head, n);
+    }
+    launcher.main_head_known = true;
+    bool gui = false;
+    std::uint64_t size = assemble_launcher(launcher, pack.output, packed.main_rel, &gui, &packed.index);
     host_remove(pack.output);
     release_temp(guard);
     if (!pack.quiet)
         std::printf("%s: %s launcher, %llu bytes (%llu files, %llu bytes, payload %llu bytes)\n",
-                    launcher.output.c_str(), launcher.target.c_str(), (unsigned long long)size,
+                    launcher.output.c_str(), launcher_kind_text(launcher, gui).c_str(), (unsigned long long)size,
                     (unsigned long long)packed.files, (unsigned long long)packed.bytes,
                     (unsigned long long)packed.payload_size);
     return 0;

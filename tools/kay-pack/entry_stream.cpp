@@ -6,6 +6,8 @@
 
 #include "fail.h"
 #include "format/format.h"
+#include "format/launcher_file.h"
+#include <cstdio>
 
 [[noreturn]] static void corrupt(const EntryStream& stream, const std::string& what) {
     if (stream.throw_errors) throw StreamError{what};
@@ -68,6 +70,45 @@ void stream_open_bytes(EntryStream& stream, const std::string& path, const unsig
     ZSTD_DCtx_setParameter(stream.dctx, ZSTD_d_windowLogMax, KAY_WINDOW_LOG);
     stream.in = {stream.data + 3, stream.frame_size, 0};
     stream.out.resize(KAY_WINDOW_SIZE);
+}
+
+// Why read_data_block refused a block, as verify explains it.
+static std::string block_problem(kay_block_reason reason, const kay_block& block) {
+    char text[128];
+    switch (reason) {
+    case KAY_BLOCK_OK: return "";
+    case KAY_BLOCK_TOO_SHORT: return "no data block (too short)";
+    case KAY_BLOCK_PAYLOAD_LENGTH: return "no data block (the payload's trailing length points outside the file)";
+    case KAY_BLOCK_META_LENGTH: return "no data block (bad length of the constants)";
+    case KAY_BLOCK_MAGIC: return "no data block (no \"KAYM\" before the payload)";
+    case KAY_BLOCK_VERSION: return "data block of an unknown version";
+    case KAY_BLOCK_CRC:
+        std::snprintf(text, sizeof text, "constants and index damaged (CRC-32 stored %08x, content gives %08x)",
+                      block.stored_crc, block.content_crc);
+        return text;
+    case KAY_BLOCK_LAYOUT: break;
+    }
+    return "constants and index do not parse";
+}
+
+const char* stream_open_any(EntryStream& stream, const std::string& path, kay_block* block) {
+    bool regular = false;
+    if (!host_map(path, stream.map, regular)) fail_errno("cannot open " + ::quoted(path));
+    if (!regular) fail(::quoted(path) + ": not a regular file");
+    const unsigned char* data = stream.map.data;
+    std::size_t size = stream.map.size;
+    // A launcher: the payload comes from its data block.
+    const char* kind = launcher_kind_name(data, size);
+    if (kind != nullptr) {
+        if (!launcher_block_bytes(launcher_kind(data, size), &data, &size))
+            fail(::quoted(path) + ": " + kind + " without a " + KAY_SECTION_NAME + " section (no data block)");
+        kay_block_reason reason = read_data_block(data, size, block);
+        if (reason != KAY_BLOCK_OK) fail(::quoted(path) + ": " + kind + ": " + block_problem(reason, *block));
+        data = block->payload;
+        size = block->payload_size;
+    }
+    stream_open_bytes(stream, path, data, size);
+    return kind;
 }
 
 void stream_close(EntryStream& stream) {

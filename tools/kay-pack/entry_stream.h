@@ -7,6 +7,7 @@
 #include <vector>
 #include <zstd.h>
 
+#include "format/data_block.h"
 #include "host.h"
 
 struct EntryStream {
@@ -44,6 +45,11 @@ void stream_open(EntryStream& stream, const std::string& path);
 // The same for a payload at [data, data + size) inside the file `path`
 // (a launcher), which stays the caller's.
 void stream_open_bytes(EntryStream& stream, const std::string& path, const unsigned char* data, std::size_t size);
+// A payload, or a launcher whose data block (split into *block) holds
+// one: opened as stream_open_bytes opens the payload. Returns what
+// launcher_kind_name calls the launcher, nullptr for a payload; fails with
+// a message when a launcher has no well-formed block.
+const char* stream_open_any(EntryStream& stream, const std::string& path, kay_block* block);
 void stream_close(EntryStream& stream);
 
 // The next entry's name, size and crc; false at the end marker.

@@ -1,5 +1,6 @@
 #include "launcher_block.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 
@@ -9,7 +10,8 @@
 #include "host.h"
 #include "names.h"
 
-bool read_payload_index(const std::string& path, std::vector<IndexEntry>& index, std::string& why) {
+bool read_payload_index(const std::string& path, std::vector<IndexEntry>& index, std::string& why,
+                        std::string& main_head) {
     EntryStream stream;
     stream.throw_errors = true;
     try {
@@ -18,7 +20,12 @@ bool read_payload_index(const std::string& path, std::vector<IndexEntry>& index,
         while (stream_next(stream, header)) {
             index.push_back({header.name, header.size, header.crc});
             const unsigned char* data;
-            for (std::uint64_t left = header.size; left > 0;) left -= stream_content(stream, &data, left);
+            for (std::uint64_t left = header.size; left > 0;) {
+                std::size_t n = stream_content(stream, &data, left);
+                if (index.size() == 1 && main_head.size() < MAIN_HEAD_SIZE)
+                    main_head.append(reinterpret_cast<const char*>(data), std::min(n, MAIN_HEAD_SIZE - main_head.size()));
+                left -= n;
+            }
         }
         stream_finish(stream);
     } catch (const StreamError& error) {
@@ -66,7 +73,7 @@ BlockPayload read_block_payload(const std::string& path, const std::vector<Index
         return payload;
     }
     std::string why;
-    payload.whole = read_payload_index(path, payload.index, why);
+    payload.whole = read_payload_index(path, payload.index, why, payload.main_head);
     if (!payload.whole) warn(::quoted(path) + ": " + why + "; the launcher gets no entry index");
     return payload;
 }
@@ -76,5 +83,6 @@ std::string launcher_block(const BlockPayload& payload, const LauncherConstants&
         text_units(c.target_spec, "the target specification"), text_units(c.company, "the company"),
         text_units(c.product, "the product"),                  text_units(c.version, "the version"),
         text_units(c.file_version, "the file version"),        text_units(c.product_version, "the product version")};
-    return data_block_head(texts, payload.whole ? &payload.index : nullptr) + payload.bytes;
+    return data_block_head(texts, payload.whole ? &payload.index : nullptr,
+                           c.progress_line ? KAY_FLAG_PROGRESS_LINE : 0) + payload.bytes;
 }

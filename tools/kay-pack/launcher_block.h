@@ -12,6 +12,7 @@
 // The build-time constants, UTF-8.
 struct LauncherConstants {
     std::string target_spec, company, product, version, file_version, product_version;
+    bool progress_line = false;  // --progress
 };
 
 using IndexEntry = kay_block_entry;
@@ -19,7 +20,10 @@ using IndexEntry = kay_block_entry;
 // Every entry of the payload at `path`, in payload order, read through to
 // the end marker. False, with the reason in `why`, when the payload cannot
 // be read whole.
-bool read_payload_index(const std::string& path, std::vector<IndexEntry>& index, std::string& why);
+// `main_head` receives the first entry's first bytes (up to MAIN_HEAD_SIZE).
+constexpr std::size_t MAIN_HEAD_SIZE = 4096;
+bool read_payload_index(const std::string& path, std::vector<IndexEntry>& index, std::string& why,
+                        std::string& main_head);
 
 // A payload file read for a block: its bytes and, when it reads whole, its
 // index (a payload that does not gets none, with a warning).
@@ -27,6 +31,7 @@ struct BlockPayload {
     std::string bytes;
     bool whole = false;
     std::vector<IndexEntry> index;
+    std::string main_head;  // the first entry's first bytes, when decoded here
 };
 // `known` (when not nullptr) is the index of a payload just written, which
 // then is not decoded again.

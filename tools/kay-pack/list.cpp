@@ -12,11 +12,13 @@ static const char LIST_HELP[] =
     "Lists the entries of the payload FILE in stored order: size in bytes, crc\n"
     "as stored (8 hex digits) and name as stored (with '\\' separators), then a\n"
     "summary: entries, total bytes, compressed bytes (the Zstandard frame) and\n"
-    "ratio (compressed bytes / total bytes).\n"
+    "ratio (compressed bytes / total bytes). FILE may also be a launcher: then\n"
+    "a first line names its kind (Linux launcher, Windows launcher for a console\n"
+    "program, Windows GUI launcher) and its payload is listed.\n"
     "\n"
     "  --json    the same as one JSON object:\n"
-    "            {\"entries\": [{\"name\", \"size\", \"crc\"}...], \"count\",\n"
-    "             \"total_bytes\", \"compressed_bytes\", \"ratio\"}\n"
+    "            {[\"launcher\",] \"entries\": [{\"name\", \"size\", \"crc\"}...],\n"
+    "             \"count\", \"total_bytes\", \"compressed_bytes\", \"ratio\"}\n"
     "\n"
     "Exit codes: 0 done, 1 unreadable, truncated or corrupt payload, 2 bad command line.\n";
 
@@ -34,7 +36,8 @@ int run_list(int argc, char** argv) {
     bool json = has_option(args, "--json");
 
     EntryStream stream;
-    stream_open(stream, args.positional[0]);
+    kay_block block{};
+    const char* kind = stream_open_any(stream, args.positional[0], &block);
     // Decoded in full before printing, so a corrupt payload prints no entries.
     std::string lines;
     std::uint64_t count = 0, total = 0;
@@ -58,11 +61,13 @@ int run_list(int argc, char** argv) {
     stream_close(stream);
 
     if (json) {
-        std::printf("{\n  \"entries\": [%s%s],\n  \"count\": %llu,\n  \"total_bytes\": %llu,\n"
+        if (kind != nullptr) std::printf("{\n  \"launcher\": \"%s\",\n  ", kind);
+        std::printf("%s\"entries\": [%s%s],\n  \"count\": %llu,\n  \"total_bytes\": %llu,\n"
                     "  \"compressed_bytes\": %llu,\n  \"ratio\": %.6f\n}\n",
-                    lines.c_str(), count == 0 ? "" : "\n  ", (unsigned long long)count,
+                    kind != nullptr ? "" : "{\n  ", lines.c_str(), count == 0 ? "" : "\n  ", (unsigned long long)count,
                     (unsigned long long)total, (unsigned long long)compressed, ratio(compressed, total));
     } else {
+        if (kind != nullptr) std::printf("%s\n", kind);
         std::fputs(lines.c_str(), stdout);
         std::printf("%llu entries, %llu bytes, %llu compressed bytes, ratio %.4f\n", (unsigned long long)count,
                     (unsigned long long)total, (unsigned long long)compressed, ratio(compressed, total));

@@ -22,10 +22,10 @@ bool known_target(const std::string& target) {
 
 bool windows_target(const std::string& target) { return target == "win32" || target == "win64"; }
 
-std::string find_prebuilt(const std::string& target) {
+std::string find_prebuilt(const std::string& target, bool gui) {
     std::string self = self_path();
     std::string bin = self.substr(0, last_separator(self));
-    std::string name = "kay-launcher-" + target + (windows_target(target) ? ".exe" : "");
+    std::string name = "kay-launcher-" + target + (gui ? "-gui" : "") + (windows_target(target) ? ".exe" : "");
     std::string up = bin.substr(0, last_separator(bin));
     const std::string candidates[] = {bin + "/" + name, bin + "/" KAY_PREBUILT_FROM_BIN "/" + name,
                                       up + "/" + target + "/" + name};
@@ -34,7 +34,7 @@ std::string find_prebuilt(const std::string& target) {
         if (std::filesystem::is_regular_file(fs_path(candidate), ec))
             return utf8_path(fs_path(candidate).lexically_normal());
     }
-    fail("no prebuilt " + target + " launcher: none of " + ::quoted(candidates[0]) + ", " +
+    fail("no prebuilt " + target + (gui ? " GUI" : "") + " launcher: none of " + ::quoted(candidates[0]) + ", " +
          ::quoted(utf8_path(fs_path(candidates[1]).lexically_normal())) + " or " + ::quoted(candidates[2]) +
          " exists (build the " + target + " preset, or give --launcher)");
 }

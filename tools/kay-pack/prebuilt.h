@@ -10,9 +10,10 @@ std::string self_path();
 bool known_target(const std::string& target);
 bool windows_target(const std::string& target);
 
-// The prebuilt program for `target`: kay-launcher-TARGET (.exe for Windows)
+// The prebuilt program for `target` (the GUI kind when `gui`):
+// kay-launcher-TARGET (-gui for the GUI kind, .exe for Windows)
 // beside kay-pack (its build tree), in the installed launcher folder
 // (KAY_PREBUILT_FROM_BIN from kay-pack's folder), else in the build tree of
 // that target beside kay-pack's (build/native/../win32). Fails naming the
 // places when none has it.
-std::string find_prebuilt(const std::string& target);
+std::string find_prebuilt(const std::string& target, bool gui);

@@ -36,24 +36,6 @@ static const char VERIFY_HELP[] =
     "\n"
     "Exit codes: 0 good, 1 problems found (each reported on stderr), 2 bad command line.\n";
 
-// Why read_data_block refused a block, as verify explains it.
-static std::string block_problem(kay_block_reason reason, const kay_block& block) {
-    char text[128];
-    switch (reason) {
-    case KAY_BLOCK_OK: return "";
-    case KAY_BLOCK_TOO_SHORT: return "no data block (too short)";
-    case KAY_BLOCK_PAYLOAD_LENGTH: return "no data block (the payload's trailing length points outside the file)";
-    case KAY_BLOCK_META_LENGTH: return "no data block (bad length of the constants)";
-    case KAY_BLOCK_MAGIC: return "no data block (no \"KAYM\" before the payload)";
-    case KAY_BLOCK_VERSION: return "data block of an unknown version";
-    case KAY_BLOCK_CRC:
-        std::snprintf(text, sizeof text, "constants and index damaged (CRC-32 stored %08x, content gives %08x)",
-                      block.stored_crc, block.content_crc);
-        return text;
-    case KAY_BLOCK_LAYOUT: break;
-    }
-    return "constants and index do not parse";
-}
 
 int run_verify(int argc, char** argv) {
     ParsedArgs args = parse_args(argc, argv, 2, {QUIET_OPTION});
@@ -66,25 +48,9 @@ int run_verify(int argc, char** argv) {
     const std::string& path = args.positional[0];
 
     EntryStream stream;
-    bool regular = false;
-    if (!host_map(path, stream.map, regular)) fail_errno("cannot open " + ::quoted(path));
-    if (!regular) fail(::quoted(path) + ": not a regular file");
-    const unsigned char* data = stream.map.data;
-    std::size_t size = stream.map.size;
-    // A launcher: the payload comes from its data block.
-    kay_launcher_kind launcher = launcher_kind(data, size);
-    const char* kind = launcher == KAY_LINUX_LAUNCHER ? "Linux launcher"
-                       : launcher == KAY_WINDOWS_LAUNCHER ? "Windows launcher" : nullptr;
     kay_block block{};
-    if (kind != nullptr) {
-        if (!launcher_block_bytes(launcher, &data, &size))
-            fail(::quoted(path) + ": " + kind + " without a " + KAY_SECTION_NAME + " section (no data block)");
-        kay_block_reason reason = read_data_block(data, size, &block);
-        if (reason != KAY_BLOCK_OK) fail(::quoted(path) + ": " + kind + ": " + block_problem(reason, block));
-        data = block.payload;
-        size = block.payload_size;
-    }
-    stream_open_bytes(stream, path, data, size);
+    const char* kind = stream_open_any(stream, path, &block);
+    kay_launcher_kind launcher = launcher_kind(stream.map.data, stream.map.size);
     Progress progress;
     progress_start(progress, "verifying", quiet, 0, 0);
 

@@ -10,5 +10,5 @@ int main(int argc, char** argv) {
     // A write beyond the file size limit (ulimit -f) fails with EFBIG and is
     // reported like any failed write, instead of ending the launcher.
     kay_posix::g_xfsz_inherited_ignored = signal(SIGXFSZ, SIG_IGN) == SIG_IGN;
-    kay_exit_with_child_code(kay_main(argc, argv));
+    kay_exit_with_child_code(kay_main(argc, argv, KAY_UI_CONSOLE));
 }

@@ -329,3 +329,17 @@ void kay_exit_with_child_code(std::uint32_t code) {
     if (kay_posix::g_child_signal != 0) kay_posix::die_by_signal(kay_posix::g_child_signal);
     exit(static_cast<int>(code & 0xFF));
 }
+
+namespace kay_posix {
+
+bool error_is_terminal() { return isatty(2) == 1; }
+
+// No window on POSIX: a launcher there is a console program.
+void progress_window(const char* title, std::uint32_t permille) {
+    (void)title;
+    (void)permille;
+}
+
+void progress_window_close() {}
+
+}  // namespace kay_posix

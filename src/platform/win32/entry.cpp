@@ -2,4 +2,4 @@
 #include "bootstrap/bootstrap.h"
 #include "platform/platform.h"
 
-extern "C" int wmain(int argc, wchar_t** argv) { kay_exit_with_child_code(kay_main(argc, argv)); }
+extern "C" int wmain(int argc, wchar_t** argv) { kay_exit_with_child_code(kay_main(argc, argv, KAY_UI_CONSOLE)); }

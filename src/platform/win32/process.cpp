@@ -38,10 +38,13 @@ bool start_process(const wchar_t* program, wchar_t* const* argv, wchar_t* comman
     STARTUPINFOW si;
     ZeroMemory(&si, sizeof si);
     si.cb = sizeof si;
-    si.dwFlags = STARTF_USESTDHANDLES;
     si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
     si.hStdOutput = GetStdHandle(STD_OUTPUT_HANDLE);
     si.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+    // A GUI launcher started without any (from Explorer) hands none over: a
+    // console child then gets the handles of the console it is given.
+    if (si.hStdInput != nullptr || si.hStdOutput != nullptr || si.hStdError != nullptr)
+        si.dwFlags = STARTF_USESTDHANDLES;
     PROCESS_INFORMATION pi;
     ZeroMemory(&pi, sizeof pi);
     if (!CreateProcessW(program, command_line, nullptr, nullptr, TRUE, NORMAL_PRIORITY_CLASS, nullptr,
