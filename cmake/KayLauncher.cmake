@@ -4,7 +4,8 @@
 #     [FILE_VERSION <text>] [PRODUCT_VERSION <text>] [OUTPUT_NAME <name>]
 #     [DESCRIPTION <text>] [ICON <file.ico>]
 #     [PACK_ARGS <kay-pack create options>...] [DEPENDS <targets or files>...]
-#     [PREBUILT <target or file>] [SUBSYSTEM console|windows])
+#     [PREBUILT <target or file>] [SUBSYSTEM console|windows]
+#     [CHECK record|content])
 #
 # Writes a launcher at build time without compiling anything: `kay-pack
 # assemble` (PAYLOAD) or `kay-pack build` (APP_DIR: packs the folder first)
@@ -16,7 +17,8 @@
 # takes another prebuilt program than the platform's (its own kind is the
 # launcher's). For Windows the kind follows the main program's PE header,
 # a GUI program getting the GUI launcher (no console; errors in a message
-# box); SUBSYSTEM console|windows chooses it.
+# box); SUBSYSTEM console|windows chooses it. CHECK content makes every
+# start read every unpacked file instead of trusting the state record.
 
 # The prebuilt program's target name for this platform (native, win32 or
 # win64), also used by this tree's own build.
@@ -91,7 +93,7 @@ endfunction()
 
 function(kay_add_launcher name)
   cmake_parse_arguments(PARSE_ARGV 1 K ""
-    "PAYLOAD;APP_DIR;MAIN;TARGET_SPEC;COMPANY;PRODUCT;VERSION;FILE_VERSION;PRODUCT_VERSION;OUTPUT_NAME;DESCRIPTION;ICON;PREBUILT;SUBSYSTEM"
+    "PAYLOAD;APP_DIR;MAIN;TARGET_SPEC;COMPANY;PRODUCT;VERSION;FILE_VERSION;PRODUCT_VERSION;OUTPUT_NAME;DESCRIPTION;ICON;PREBUILT;SUBSYSTEM;CHECK"
     "DEPENDS;PACK_ARGS")
   _kay_apply_defaults(K)
 
@@ -123,6 +125,9 @@ function(kay_add_launcher name)
   endif()
   if(K_SUBSYSTEM)
     list(APPEND gui_options "--subsystem=${K_SUBSYSTEM}")
+  endif()
+  if(K_CHECK)
+    list(APPEND gui_options "--check=${K_CHECK}")
   endif()
   if(NOT K_PREBUILT)
     if(TARGET kay-prebuilt-launcher)

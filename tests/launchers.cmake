@@ -96,6 +96,8 @@ kay_prebuilt_launcher(kay-prebuilt-fault "kay-launcher-${KAY_LAUNCHER_TARGET}-fa
 target_compile_definitions(kay-prebuilt-fault PRIVATE KAY_FAULT_INJECTION)
 kay_add_launcher(t_fault PAYLOAD "${payload_dir}/basic.kay" TARGET_SPEC "{PROGRAM_DIR}${sep}unpacked"
   PREBUILT kay-prebuilt-fault)
+kay_add_launcher(t_fault_content PAYLOAD "${payload_dir}/basic.kay" TARGET_SPEC "{PROGRAM_DIR}${sep}unpacked"
+  PREBUILT kay-prebuilt-fault CHECK content)
 # The GUI kind with fault injection, whose writes KAY_SLOW_WRITE_MS slows
 # down: its message boxes and its progress window.
 if(WIN32)

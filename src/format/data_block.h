@@ -25,6 +25,9 @@ constexpr std::uint32_t KAY_NO_INDEX = 0xFFFFFFFFu;
 // A console launcher writes a progress line on a terminal while a long
 // unpacking runs (kay-pack build --progress).
 constexpr std::uint32_t KAY_FLAG_PROGRESS_LINE = 1;
+// Every start reads every file (kay-pack build --check content): no state
+// record is read or written.
+constexpr std::uint32_t KAY_FLAG_CHECK_CONTENT = 2;
 // Magic, version and CRC-32 before the meta's texts.
 constexpr std::size_t KAY_META_HEAD_SIZE = 12;
 // The size and CRC after an index entry's name.

@@ -28,6 +28,7 @@ struct kay_launch_data {
     // A console launcher writes a progress line on a terminal during a long
     // unpacking (kay-pack build --progress).
     bool progress_line;
+    bool check_content;  // no state record: every file read at every start
 };
 
 // Fills `out`. A launcher without its data reports the missing header.

@@ -55,4 +55,5 @@ void load_launch_data(kay_launch_data* out) {
     out->index = block.index;
     out->index_end = block.index_end;
     out->progress_line = (block.flags & KAY_FLAG_PROGRESS_LINE) != 0;
+    out->check_content = (block.flags & KAY_FLAG_CHECK_CONTENT) != 0;
 }

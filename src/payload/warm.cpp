@@ -83,7 +83,7 @@ bool all_entries_current(const kchar* target_dir, const kay_launch_data& data, k
     }
     const std::uint64_t digest = digest_of(data);
     std::int64_t written_ns = 0;
-    unsigned char* record = kay_state::load(target_dir, digest, count, &written_ns);
+    unsigned char* record = data.check_content ? nullptr : kay_state::load(target_dir, digest, count, &written_ns);
 
     // Every name first, in order, as the full pass checks them: one that it
     // would refuse, or whose path does not fit, is left to it. A file whose
@@ -133,7 +133,8 @@ bool all_entries_current(const kchar* target_dir, const kay_launch_data& data, k
     for (std::uint32_t i = 0; i < started; i++) kay_sys.join_thread(threads[i]);
     std::free(job.entries);
     // What the checksums proved is recorded, so the next start need not.
-    if (!job.differs && (job.count > 0 || record == nullptr)) kay_state::save(target_dir, digest, stamps, count);
+    if (!job.differs && !data.check_content && (job.count > 0 || record == nullptr))
+        kay_state::save(target_dir, digest, stamps, count);
     std::free(stamps);
     if (job.differs) return false;
     // The first entry's path, as the full pass would give it.
@@ -142,7 +143,7 @@ bool all_entries_current(const kchar* target_dir, const kay_launch_data& data, k
 }
 
 void record_entries(const kchar* target_dir, const kay_launch_data& data) {
-    if (data.index_count == KAY_NO_INDEX) return;
+    if (data.index_count == KAY_NO_INDEX || data.check_content) return;
     const std::uint32_t count = data.index_count;
     kay_stamp* stamps = static_cast<kay_stamp*>(std::malloc((count + 1) * sizeof(kay_stamp)));
     if (stamps == nullptr) return;

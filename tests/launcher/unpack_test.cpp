@@ -126,6 +126,13 @@ TEST_P(Unpack, FirstRunWritesThePayloadsTreeAndLaterRunsOnlyWhatChangedOrWentMis
                   1);
     }
     if (!p.windows) EXPECT_GT(settled_run([&] { ASSERT_EQ(chown(record.c_str(), 4711, 4711), 0); }), 1);
+    // Built with --check content, a launcher reads every file and keeps no
+    // record.
+    fs::remove(record);
+    std::string content = stage(p, "t_fault_content", dir.path());
+    for (int start = 0; start < 2; start++) ASSERT_EQ(run(p, content, options).code, 0);
+    EXPECT_GT(read_report(fault).reads, 4);
+    EXPECT_FALSE(fs::exists(record));
 
     // Same size other content, grown, shrunk, truncated to nothing.
     std::string a = read_file(target + "/data/a.txt");

@@ -65,11 +65,16 @@ const char LAUNCHER_OPTIONS_HELP[] =
     "  --progress              a console launcher writes one progress line to\n"
     "                          standard error while a long unpacking (over a\n"
     "                          second) runs, when that is a terminal, erased before\n"
-    "                          the application starts (GUI launchers show a window)\n";
+    "                          the application starts (GUI launchers show a window)\n"
+    "  --check record|content  how a start proves the unpacked files: by their\n"
+    "                          status against the record of the last start that\n"
+    "                          read them (record, the default), or by reading\n"
+    "                          every file at every start (content)\n";
 
 std::vector<OptionSpec> launcher_options() {
     return {{"--target", nullptr, true},       {"--launcher", nullptr, true},     {"--target-spec", nullptr, true},
             {"--subsystem", nullptr, true},    {"--gui-launcher", nullptr, true}, {"--progress", nullptr, false},
+            {"--check", nullptr, true},
             {"--company", nullptr, true},      {"--product", nullptr, true},      {"--version", nullptr, true},
             {"--file-version", nullptr, true}, {"--product-version", nullptr, true}, {"--description", nullptr, true},
             {"--icon", nullptr, true}};
@@ -97,6 +102,9 @@ AssembleRequest assemble_request(const ParsedArgs& args) {
         for (const char* option : {"--file-version", "--product-version"})
             check_version_fields(has_option(args, option) ? option : "--version", text(option, version));
     r.constants.progress_line = has_option(args, "--progress");
+    std::string check = text("--check", "record");
+    if (check != "record" && check != "content") fail_usage("unknown check " + ::quoted(check) + " (record or content)");
+    r.constants.check_content = check == "content";
     r.spec_given = has_option(args, "--target-spec");
     r.product_given = has_option(args, "--product");
     r.description = text("--description", "");

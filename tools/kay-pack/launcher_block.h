@@ -13,6 +13,7 @@
 struct LauncherConstants {
     std::string target_spec, company, product, version, file_version, product_version;
     bool progress_line = false;  // --progress
+    bool check_content = false;  // --check content
 };
 
 using IndexEntry = kay_block_entry;
