@@ -84,6 +84,7 @@ bool all_entries_current(const kchar* target_dir, const kay_launch_data& data, k
     const std::uint64_t digest = digest_of(data);
     std::int64_t written_ns = 0;
     unsigned char* record = data.check_content ? nullptr : kay_state::load(target_dir, digest, count, &written_ns);
+    const bool had_record = record != nullptr;
 
     // Every name first, in order, as the full pass checks them: one that it
     // would refuse, or whose path does not fit, is left to it. A file whose
@@ -133,7 +134,7 @@ bool all_entries_current(const kchar* target_dir, const kay_launch_data& data, k
     for (std::uint32_t i = 0; i < started; i++) kay_sys.join_thread(threads[i]);
     std::free(job.entries);
     // What the checksums proved is recorded, so the next start need not.
-    if (!job.differs && !data.check_content && (job.count > 0 || record == nullptr))
+    if (!job.differs && !data.check_content && (job.count > 0 || !had_record))
         kay_state::save(target_dir, digest, stamps, count);
     std::free(stamps);
     if (job.differs) return false;
