@@ -184,29 +184,29 @@ def warm_cache(paths):
 DROP_CACHES = "/proc/sys/vm/drop_caches"
 
 
-def free_memory(inputs):
-    """Frees the clean page cache, when allowed, and reads `inputs` back in.
-    True when the cache was dropped."""
+def drop(what):
+    """Writes `what` to drop_caches after a sync ("1": the clean page cache;
+    "3": dentries and inodes too, as after a reboot). True when allowed."""
     os.sync()
     try:
         with open(DROP_CACHES, "w") as f:
-            f.write("1")
+            f.write(what)
     except OSError:
+        return False
+    return True
+
+
+def free_memory(inputs):
+    """Frees the clean page cache, when allowed, and reads `inputs` back in.
+    True when the cache was dropped."""
+    if not drop("1"):
         return False
     warm_cache(inputs)
     return True
 
 
 def drop_all():
-    """Drops the page cache, dentries and inodes, when allowed, as after a
-    reboot. True when dropped."""
-    os.sync()
-    try:
-        with open(DROP_CACHES, "w") as f:
-            f.write("3")
-    except OSError:
-        return False
-    return True
+    return drop("3")
 
 
 def rounds(contenders, runs, before=None):
