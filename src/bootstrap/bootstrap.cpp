@@ -10,11 +10,15 @@
 #include "format/data_block.h"
 #include "format/format.h"
 #include "format/launch_data.h"
+#include "format/launcher_file.h"
 #include "pathspec/expand.h"
 #include "payload/progress.h"
 #include "payload/unpack.h"
 #include "payload/warm.h"
 #include "platform/safe_files.h"
+
+// Which kay made this program (kay-pack list and verify read it).
+[[gnu::used]] static const char PROGRAM_MARK[] = KAY_PROGRAM_MARK KAY_PROJECT_VERSION;
 
 static kay_launch_context g_run;
 static kchar g_target_dir[KAY_PATH_CAPACITY];

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <string_view>
 
 #include "format/data_block.h"
 
@@ -20,6 +21,19 @@ std::uint32_t pe_subsystem(const unsigned char* data, std::size_t size) {
     std::size_t at = pe + 24 + 68;
     if (pe > size || at + 2 > size || std::memcmp(data + pe, "PE\0\0", 4) != 0) return 0;
     return data[at] | data[at + 1] << 8;
+}
+
+std::string launcher_version(const unsigned char* data, std::size_t size) {
+    const std::string_view mark = KAY_PROGRAM_MARK;
+    std::string_view bytes(reinterpret_cast<const char*>(data), size);
+    // The first mark followed by a version (the program's own comes before
+    // any payload).
+    for (std::size_t at = bytes.find(mark); at != std::string_view::npos; at = bytes.find(mark, at + 1)) {
+        std::size_t from = at + mark.size(), end = from;
+        while (end < size && end - from < 32 && bytes[end] > ' ' && bytes[end] < 0x7f) end++;
+        if (end > from) return std::string(bytes.substr(from, end - from));
+    }
+    return "";
 }
 
 const char* launcher_kind_name(const unsigned char* data, std::size_t size) {

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 enum kay_launcher_kind { KAY_NOT_A_LAUNCHER, KAY_LINUX_LAUNCHER, KAY_WINDOWS_LAUNCHER };
 
@@ -23,6 +24,13 @@ std::uint32_t pe_subsystem(const unsigned char* data, std::size_t size);
 
 // What verify and list call a launcher: "Linux launcher", "Windows
 // launcher" (console) or "Windows GUI launcher"; nullptr for no launcher.
+// The text before the kay version in every launcher program, so that
+// kay-pack can name the version that made a launcher.
+#define KAY_PROGRAM_MARK "kay launcher program, version "
+// The version after KAY_PROGRAM_MARK in a launcher's bytes, empty when
+// there is none.
+std::string launcher_version(const unsigned char* data, std::size_t size);
+
 const char* launcher_kind_name(const unsigned char* data, std::size_t size);
 
 // The size of one PE section header.

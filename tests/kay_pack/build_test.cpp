@@ -109,10 +109,14 @@ TEST_F(Build, LaunchersOfEveryTargetRunAndAreReproducible) {
             EXPECT_EQ(report.args, (std::vector<std::string>{p.path(out), "one"}));
             EXPECT_EQ(report.fields["self"], p.path(dir + "/bin/" + main));
             EXPECT_EQ(files_of(dir), files_of(app));
-            EXPECT_TRUE(kay_pack({"list", out}).out.starts_with(std::string(windows ? "Windows" : "Linux") +
-                                                                 (gui ? " GUI" : "") + " launcher\n"));
+            // "kay-pack <version>\n"
+            std::string version = kay_pack({"--version"}).out;
+            version = version.substr(9, version.size() - 10);
+            const std::string made_by = std::string(windows ? "Windows" : "Linux") + (gui ? " GUI" : "") +
+                                        " launcher (kay " + version + ")";
+            EXPECT_TRUE(kay_pack({"list", out}).out.starts_with(made_by + "\n"));
             Result verify = kay_pack({"verify", out});
-            EXPECT_EQ(verify.out, out + ": OK, " + (windows ? "Windows" : "Linux") + (gui ? " GUI" : "") + " launcher, 2 entries, " +
+            EXPECT_EQ(verify.out, out + ": OK, " + made_by + ", 2 entries, " +
                                       std::to_string(bytes) + " bytes\n")
                 << verify.err;
             if (!windows || round == 1) break;

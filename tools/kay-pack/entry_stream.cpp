@@ -100,6 +100,8 @@ const char* stream_open_any(EntryStream& stream, const std::string& path, kay_bl
     // A launcher: the payload comes from its data block.
     const char* kind = launcher_kind_name(data, size);
     if (kind != nullptr) {
+        stream.kay_version = launcher_version(data, size);
+        stream.made_by = stream.kay_version.empty() ? kind : std::string(kind) + " (kay " + stream.kay_version + ")";
         if (!launcher_block_bytes(launcher_kind(data, size), &data, &size))
             fail(::quoted(path) + ": " + kind + " without a " + KAY_SECTION_NAME + " section (no data block)");
         kay_block_reason reason = read_data_block(data, size, block);

@@ -23,6 +23,8 @@ struct EntryStream {
     std::size_t out_pos = 0, out_len = 0;
     bool frame_ended = false;
     std::uint64_t decoded = 0;            // entry stream bytes consumed
+    std::string kay_version;              // of a launcher's program, when it names one
+    std::string made_by;                  // a launcher's "kind (kay <version>)"
     std::uint64_t entry_index = 0;        // entries read so far
     // Corrupt data throws StreamError instead of ending kay-pack.
     bool throw_errors = false;
@@ -47,8 +49,10 @@ void stream_open(EntryStream& stream, const std::string& path);
 void stream_open_bytes(EntryStream& stream, const std::string& path, const unsigned char* data, std::size_t size);
 // A payload, or a launcher whose data block (split into *block) holds
 // one: opened as stream_open_bytes opens the payload. Returns what
-// launcher_kind_name calls the launcher, nullptr for a payload; fails with
-// a message when a launcher has no well-formed block.
+// launcher_kind_name calls the launcher, nullptr for a payload (and in
+// stream.made_by that name with the kay version of its program, when it
+// names one); fails with a message when a launcher has no well-formed
+// block.
 const char* stream_open_any(EntryStream& stream, const std::string& path, kay_block* block);
 void stream_close(EntryStream& stream);
 

@@ -14,10 +14,11 @@ static const char LIST_HELP[] =
     "summary: entries, total bytes, compressed bytes (the Zstandard frame) and\n"
     "ratio (compressed bytes / total bytes). FILE may also be a launcher: then\n"
     "a first line names its kind (Linux launcher, Windows launcher for a console\n"
-    "program, Windows GUI launcher) and its payload is listed.\n"
+    "program, Windows GUI launcher) with the kay version of its program, and\n"
+    "its payload is listed.\n"
     "\n"
     "  --json    the same as one JSON object:\n"
-    "            {[\"launcher\",] \"entries\": [{\"name\", \"size\", \"crc\"}...],\n"
+    "            {[\"launcher\", \"kay_version\",] \"entries\": [{\"name\", \"size\", \"crc\"}...],\n"
     "             \"count\", \"total_bytes\", \"compressed_bytes\", \"ratio\"}\n"
     "\n"
     "Exit codes: 0 done, 1 unreadable, truncated or corrupt payload, 2 bad command line.\n";
@@ -38,6 +39,8 @@ int run_list(int argc, char** argv) {
     EntryStream stream;
     kay_block block{};
     const char* kind = stream_open_any(stream, args.positional[0], &block);
+    // The stream is closed before printing.
+    const std::string made_by = stream.made_by, version = stream.kay_version;
     // Decoded in full before printing, so a corrupt payload prints no entries.
     std::string lines;
     std::uint64_t count = 0, total = 0;
@@ -61,13 +64,13 @@ int run_list(int argc, char** argv) {
     stream_close(stream);
 
     if (json) {
-        if (kind != nullptr) std::printf("{\n  \"launcher\": \"%s\",\n  ", kind);
+        if (kind != nullptr) std::printf("{\n  \"launcher\": \"%s\",\n  \"kay_version\": \"%s\",\n  ", kind, version.c_str());
         std::printf("%s\"entries\": [%s%s],\n  \"count\": %llu,\n  \"total_bytes\": %llu,\n"
                     "  \"compressed_bytes\": %llu,\n  \"ratio\": %.6f\n}\n",
                     kind != nullptr ? "" : "{\n  ", lines.c_str(), count == 0 ? "" : "\n  ", (unsigned long long)count,
                     (unsigned long long)total, (unsigned long long)compressed, ratio(compressed, total));
     } else {
-        if (kind != nullptr) std::printf("%s\n", kind);
+        if (kind != nullptr) std::printf("%s\n", made_by.c_str());
         std::fputs(lines.c_str(), stdout);
         std::printf("%llu entries, %llu bytes, %llu compressed bytes, ratio %.4f\n", (unsigned long long)count,
                     (unsigned long long)total, (unsigned long long)compressed, ratio(compressed, total));

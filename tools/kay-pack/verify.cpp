@@ -120,7 +120,7 @@ int run_verify(int argc, char** argv) {
         return EXIT_BAD_INPUT;
     }
     if (!quiet) {
-        std::string what = kind == nullptr ? "" : std::string(kind) + (block.index_count == KAY_NO_INDEX ? " without index, " : ", ");
+        std::string what = kind == nullptr ? "" : stream.made_by + (block.index_count == KAY_NO_INDEX ? " without index, " : ", ");
         std::printf("%s: OK, %s%llu entries, %llu bytes\n", path.c_str(), what.c_str(), (unsigned long long)count,
                     (unsigned long long)total);
     }
