@@ -374,6 +374,11 @@ TEST_F(Build, DefaultFolderOfEachPayloadIsItsOwn) {
     }
     EXPECT_EQ(folders.size(), 2u);
     for (const std::string& f : folders) EXPECT_EQ(f.substr(0, f.size() - 12), path("cache/Dorvan/probe/1.0.0.0-"));
+    // The native target by its system's name, where kay-pack knows it.
+#if defined(__linux__) && defined(__x86_64__)
+    ASSERT_EQ(build({path("a"), "--main", "probe", "-o", path("out/x"), "-q", "--target", "linux-x86_64"}).code, 0);
+    EXPECT_EQ(read_file(path("out/x")), read_file(path("out/a")));
+#endif
 }
 
 TEST_F(Build, InstalledKayPackFindsThePrebuiltLaunchersInstalledWithIt) {

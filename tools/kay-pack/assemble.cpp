@@ -36,7 +36,8 @@ static const char ASSEMBLE_HELP[] =
 
 const char LAUNCHER_OPTIONS_HELP[] =
     "  --target native|win32|win64\n"
-    "                          native: a program for this system (default);\n"
+    "                          native: a program for this system (default; on\n"
+    "                          x86-64 Linux also named linux-x86_64);\n"
     "                          win32, win64: a 32- or 64-bit Windows program\n"
     "  --subsystem console|windows\n"
     "                          Windows: a console launcher, or a GUI one that never\n"
@@ -90,6 +91,7 @@ AssembleRequest assemble_request(const ParsedArgs& args) {
     };
     AssembleRequest r;
     r.target = text("--target", "native");
+    if (NATIVE_NAME[0] != 0 && r.target == NATIVE_NAME) r.target = "native";
     if (!known_target(r.target)) fail_usage("unknown target " + ::quoted(r.target) + " (native, win32 or win64)");
     for (const char* option : TEXT_OPTIONS)
         for (unsigned char c : text(option, ""))

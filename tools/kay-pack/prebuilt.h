@@ -8,6 +8,13 @@ std::string self_path();
 
 // "native", "win32" or "win64".
 bool known_target(const std::string& target);
+// The name of the native target by its system and machine (--target takes
+// it for native); empty where kay-pack knows none.
+#if defined(__linux__) && defined(__x86_64__)
+inline constexpr const char NATIVE_NAME[] = "linux-x86_64";
+#else
+inline constexpr const char NATIVE_NAME[] = "";
+#endif
 bool windows_target(const std::string& target);
 
 // The prebuilt program for `target` (the GUI kind when `gui`):
