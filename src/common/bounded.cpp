@@ -48,6 +48,15 @@ void buf_put(kchar* dst, std::uint32_t capacity, std::uint32_t* len, kchar c) {
     dst[*len] = 0;
 }
 
+bool buf_join(kchar* dst, std::uint32_t capacity, const kchar* dir, const kchar* name) {
+    std::uint32_t n = kay_strlen(dir);
+    if (n + 1 + kay_strlen(name) >= capacity) return false;
+    buf_copy(dst, capacity, dir);
+    buf_put(dst, capacity, &n, KAY_SEP);
+    buf_append(dst, capacity, name);
+    return true;
+}
+
 void widen(kchar* dst, std::uint32_t capacity, const char* narrow) {
     if (capacity == 0) kay_abort();
     dst[0] = 0;

@@ -18,6 +18,9 @@ void buf_append_char(kchar* dst, std::uint32_t capacity, kchar c);
 // Appends one unit at a known end `*len` of `dst` and advances it, for loops
 // that append many units without searching for the end each time.
 void buf_put(kchar* dst, std::uint32_t capacity, std::uint32_t* len, kchar c);
+// `dir`, the separator and `name` into `dst`; false, with nothing written,
+// when they do not fit (no abnormal end: the caller does without).
+bool buf_join(kchar* dst, std::uint32_t capacity, const kchar* dir, const kchar* name);
 
 // Narrow ASCII text (variable names, formatted numbers) to native text, one
 // character at a time; a character that does not convert to exactly one

@@ -23,13 +23,9 @@ bool stamp_of(const kchar* path, kay_stamp* stamp) {
 
 // The path of `name` in `target_dir`; false when it does not fit.
 static bool own_file(kchar* out, const kchar* target_dir, const char* name) {
-    std::uint32_t n = kay_strlen(target_dir), k = 0;
-    while (name[k] != 0) k++;
-    if (n + 1 + k >= KAY_PATH_CAPACITY) return false;
-    buf_copy(out, KAY_PATH_CAPACITY, target_dir);
-    buf_put(out, KAY_PATH_CAPACITY, &n, KAY_SEP);
-    for (k = 0; name[k] != 0; k++) buf_put(out, KAY_PATH_CAPACITY, &n, static_cast<kchar>(name[k]));
-    return true;
+    kchar native[32];
+    widen(native, 32, name);
+    return buf_join(out, KAY_PATH_CAPACITY, target_dir, native);
 }
 
 unsigned char* load(const kchar* target_dir, std::uint64_t digest, std::uint32_t count, std::int64_t* written_ns) {

@@ -96,7 +96,7 @@ bool all_entries_current(const kchar* target_dir, const kay_launch_data& data, k
     kay_index_entry entry;
     const unsigned char* at = data.index;
     bool names_ok = true;
-    for (std::uint32_t i = 0; i < count && names_ok; i++) {
+    for (std::uint32_t i = 0; i < count; i++) {
         const unsigned char* here = at;
         names_ok = entry_at(&at, data.index_end, &entry, name) && check_entry_name(name, entry.name_units) == KAY_NAME_OK &&
                    entry_path(path, target_dir, name, entry.name_units);
@@ -153,8 +153,9 @@ void record_entries(const kchar* target_dir, const kay_launch_data& data) {
     kay_index_entry entry;
     const unsigned char* at = data.index;
     for (std::uint32_t i = 0; i < count; i++) {
-        // Every file was just written or proved: one without a status now
-        // is recorded as one that never matches.
+        // Every file was just written or proved. One without a status is
+        // recorded as the empty stamp, which a later start trusts only for
+        // an entry never written (stored crc 0).
         if (!entry_at(&at, data.index_end, &entry, name) || !entry_path(path, target_dir, name, entry.name_units) ||
             !kay_state::stamp_of(path, &stamps[i]))
             stamps[i] = kay_stamp{};

@@ -59,15 +59,9 @@ static kay_lock open_target_lock(const kchar* dir) {
     // target, the system is given the name alone.
     constexpr std::uint32_t CAPACITY = 4096 + 32;
     static kchar folded[CAPACITY], path[CAPACITY];
-    if (KAY_LOCKS_ARE_FILES) {
-        std::uint32_t n = kay_strlen(dir);
-        if (n + 1 + kay_strlen(KAY_LOCK_FILE) < CAPACITY) {
-            buf_copy(path, CAPACITY, dir);
-            buf_put(path, CAPACITY, &n, KAY_SEP);
-            buf_append(path, CAPACITY, KAY_LOCK_FILE);
-            kay_lock held = own_lock(path, true);
-            if (held.valid()) return held;
-        }
+    if (KAY_LOCKS_ARE_FILES && buf_join(path, CAPACITY, dir, KAY_LOCK_FILE)) {
+        kay_lock held = own_lock(path, true);
+        if (held.valid()) return held;
     }
     std::uint32_t n = kay_sys.fold_case(dir, folded, CAPACITY);
     if (n == 0 || n >= CAPACITY) return kay_lock{};
