@@ -17,14 +17,14 @@ SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 WIN_TEST = $(shell scripts/runs-32bit && echo win32 || echo win64)
 WINE = $(if $(filter win32,$(WIN_TEST)),wine,/usr/lib/wine/wine64)
 
-.PHONY: all deps deps-native native win32 win64 asan demo demo-win32 test test-native test-win32 test-asan wine-prefix fuzz bench clean
+.PHONY: all deps deps-native native win32 win64 asan demo demo-win32 test test-native test-win32 test-asan test-dist dist wine-prefix fuzz bench clean
 
 all: native
 
 # Installs whatever is missing for every build and test; a no-op when
 # everything is there.
 deps:
-	@scripts/check-deps native win32 fuzz >/dev/null 2>&1 || $(SUDO) ./scripts/install-deps
+	@scripts/check-deps native win32 fuzz dist >/dev/null 2>&1 || $(SUDO) ./scripts/install-deps
 
 # What the Linux build and the demo need, and nothing more.
 deps-native:
@@ -92,6 +92,7 @@ test: deps
 	  rc=$$?; WINEPREFIX=$(WINEPREFIX_DIR) wineserver -k >/dev/null 2>&1; \
 	  [ ! -f $(WINEPREFIX_DIR)/kay-display ] || kill $$(cut -d' ' -f2 $(WINEPREFIX_DIR)/kay-display) 2>/dev/null; exit $$rc
 	$(MAKE) test-asan
+	$(MAKE) test-dist
 
 test-native: native
 	ctest --preset native -j $(JOBS)
@@ -116,6 +117,17 @@ fuzz:
 	  -artifact_prefix=build/fuzz/findings/ build/fuzz/corpus/pathspec tests/fuzz/corpus/pathspec
 	$(FUZZ_BIN)/kay_fuzz_data_block -max_total_time=$(FUZZ_SECONDS) -print_final_stats=1 \
 	  -artifact_prefix=build/fuzz/findings/ build/fuzz/corpus/data_block tests/fuzz/corpus/data_block
+
+# The downloads, reproducibly, into dist/: the Linux archive, the Windows zip,
+# the Debian package and SHA256SUMS (scripts/make-dist).
+dist: native win32 win64
+	@scripts/check-deps dist
+	scripts/make-dist
+
+# The downloads used as a user would (tests/install/dist.sh; root, for the
+# Debian chroot).
+test-dist: dist
+	KAY_WINE=$(WINE) KAY_WINEPREFIX=$(WINEPREFIX_DIR) tests/install/dist.sh $(CURDIR) $(CURDIR)/build $(CURDIR)/dist
 
 bench: native
 	./bench/run-all
