@@ -209,15 +209,18 @@ def drop_all():
     return drop("3")
 
 
-def rounds(contenders, runs, before=None):
+def rounds(contenders, runs, before=None, before_each=None):
     """contenders: name -> function(round) giving the argv of that round's run
     (after any preparation). Interleaved; round 0 is a warm-up, discarded.
-    `before()` runs at the start of every round."""
+    `before()` runs at the start of every round, `before_each()` before every
+    run (so that no contender finds what the one before it read)."""
     results = {name: [] for name in contenders}
     for r in range(runs + 1):
         if before:
             before()
         for name, command in contenders.items():
+            if before_each:
+                before_each()
             sample = spawn(command(r))
             if r > 0:
                 results[name].append(sample)
@@ -406,7 +409,7 @@ def main():
     cold_cache = {}
     if drop_all():
         log(f"warm start after dropping the caches: {a.runs} rounds...")
-        cold_cache = rounds({k: warm_set[k] for k in ("launcher", "lstat", "crc")}, a.runs, before=drop_all)
+        cold_cache = rounds({k: warm_set[k] for k in ("launcher", "lstat", "crc")}, a.runs, before_each=drop_all)
 
     # Peak memory, each run on its own.
     cold_peak = max(peak_rss([os.path.join(disk_fresh("launcher", f"rss-{i}"), "launcher")]) for i in range(3))
