@@ -31,13 +31,15 @@ protected:
 };
 
 // Launchers built and assembled onto the prebuilt programs, for each target,
-// with nothing but kay-pack in PATH: each runs its application; build gives
+// with nothing but kay-pack in PATH: each runs its application (the arm64
+// one under qemu, with an arm64 probe as its child); build gives
 // what create and assemble give, byte for byte, twice, and so does
 // kay-pack.exe under Wine; verify accepts the launcher (signed too) and
 // refuses one with a flipped byte in its payload or constants; the Windows
 // ones carry their resources and still run once signed.
 TEST_F(Build, LaunchersOfEveryTargetRunAndAreReproducible) {
     std::vector<Platform> all = platforms();
+    std::optional<Platform> arm64 = arm64_platform();
     ASSERT_EQ(run(native(), "openssl",
                   {.args = {"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-subj", "/CN=kay test", "-days", "2",
                             "-keyout", path("key.pem"), "-out", path("cert.pem")}})
@@ -46,12 +48,15 @@ TEST_F(Build, LaunchersOfEveryTargetRunAndAreReproducible) {
     std::string pack_exe = native().build_dir + "/../win64/kay-pack.exe";
     const RunOptions no_tools{.env = {{"PATH", "/nonexistent"}}};
     // The GUI kinds follow from the main program, a GUI probe.
-    for (std::string kind : {"native", "win32", "win64", "win32 GUI", "win64 GUI"}) {
+    for (std::string kind : {"native", "linux-arm64", "win32", "win64", "win32 GUI", "win64 GUI"}) {
         SCOPED_TRACE(kind);
         std::string target = kind.substr(0, kind.find(' '));
-        bool windows = target != "native", gui = kind != target;
-        if (windows && all.size() < 2) continue;
-        const Platform& p = windows ? all[1] : all[0];
+        bool windows = target.starts_with("win"), gui = kind != target;
+        if ((windows && all.size() < 2) || (target == "linux-arm64" && !arm64)) continue;
+        const Platform& p = windows ? all[1] : target == "native" ? all[0] : *arm64;
+        // What list and verify call it.
+        const std::string named = std::string(windows ? "Windows" : p.arm64 ? "Linux arm64" : "Linux") +
+                                  (gui ? " GUI" : "") + " launcher";
         std::string main = p.exe("probe"), app = path(kind + "/app"), out = path(kind + "/My App.exe");
         write_file(app + "/data/readme.txt", "packed for " + target);
         fs::create_directories(app + "/bin");
@@ -112,8 +117,7 @@ TEST_F(Build, LaunchersOfEveryTargetRunAndAreReproducible) {
             // "kay-pack <version>\n"
             std::string version = kay_pack({"--version"}).out;
             version = version.substr(9, version.size() - 10);
-            const std::string made_by = std::string(windows ? "Windows" : "Linux") + (gui ? " GUI" : "") +
-                                        " launcher (kay " + version + ")";
+            const std::string made_by = named + " (kay " + version + ")";
             EXPECT_TRUE(kay_pack({"list", out}).out.starts_with(made_by + "\n"));
             Result verify = kay_pack({"verify", out});
             EXPECT_EQ(verify.out, out + ": OK, " + made_by + ", 2 entries, " +
@@ -141,10 +145,12 @@ TEST_F(Build, LaunchersOfEveryTargetRunAndAreReproducible) {
             EXPECT_EQ(bad.code, 1);
             EXPECT_EQ(bad.out, "");
             std::string expected = at == payload_at + 60 ? "kay-pack: '" + out + "': "
-                                                         : "kay-pack: '" + out + "': " + (windows ? "Windows" : "Linux") + (gui ? " GUI" : "") +
-                                                               " launcher: constants and index damaged (CRC-32 stored ";
+                                                         : "kay-pack: '" + out + "': " + named +
+                                                               ": constants and index damaged (CRC-32 stored ";
             EXPECT_TRUE(bad.err.starts_with(expected)) << bad.err;
         }
+        // The arm64 one ran under qemu without arm64 libraries: it is static.
+        if (p.arm64) continue;
         if (!windows) {
 #ifndef __SANITIZE_ADDRESS__  // the sanitizers bring their own libraries
             // Self-contained: nothing but the C library's own parts.
@@ -439,7 +445,7 @@ TEST_F(Build, BadArgumentsAreReportedBeforeAnythingIsBuilt) {
         {{app, "-o", out}, 2, "missing --main RELPATH (see kay-pack --help)"},
         {{app, "--main", "main"}, 2, "missing -o OUT (see kay-pack --help)"},
         {{app, "--main", "main", "-o", out, "--target", "win16"}, 2,
-         "unknown target 'win16' (native, win32 or win64) (see kay-pack --help)"},
+         "unknown target 'win16' (native, linux-arm64, win32 or win64) (see kay-pack --help)"},
         // What names the target directory must be a folder name.
         {{app, "--main", "main", "-o", out, "--company", "A/B"}, 1,
          "--company 'A/B' holds '/', which a folder name cannot (it is part of the target directory)"},
@@ -489,7 +495,7 @@ TEST(Help, EveryCommandHasHelpAndTheUsageListsEach) {
     }
     // build takes create's and assemble's options.
     Result r = kay_pack({"build", "--help"});
-    for (const char* option : {"--level N", "--threads N", "--follow-symlinks", "--target native|win32|win64",
+    for (const char* option : {"--level N", "--threads N", "--follow-symlinks", "--target native|linux-arm64|win32|win64",
                                "--launcher FILE", "--icon", "--description"})
         EXPECT_NE(r.out.find(option), std::string::npos) << option;
 }
