@@ -36,8 +36,7 @@ std::string launcher_version(const unsigned char* data, std::size_t size) {
     return "";
 }
 
-// Whether an ELF header names 64-bit ARM (little-endian e_machine 183).
-static bool elf_aarch64(const unsigned char* data, std::size_t size) {
+bool elf_aarch64(const unsigned char* data, std::size_t size) {
     return size >= 20 && data[5] == 1 && data[18] == 183 && data[19] == 0;
 }
 

@@ -29,6 +29,10 @@ std::uint32_t pe_subsystem(const unsigned char* data, std::size_t size);
 // there is none.
 std::string launcher_version(const unsigned char* data, std::size_t size);
 
+// Whether the ELF program at [data, data + size) is for 64-bit ARM (its
+// little-endian e_machine is 183).
+bool elf_aarch64(const unsigned char* data, std::size_t size);
+
 // What verify and list call a launcher: "Linux launcher" (x86-64 and any
 // other machine), "Linux arm64 launcher" (aarch64), "Windows launcher"
 // (console) or "Windows GUI launcher"; nullptr for no launcher.

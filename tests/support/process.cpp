@@ -48,13 +48,11 @@ std::vector<Platform> platforms() {
 
 std::optional<Platform> arm64_platform() {
     const char* given = std::getenv("KAY_ARM64_BUILD");
-    Platform arm64{false, given != nullptr ? given : KAY_ARM64_BUILD_DIR, true};
+    Platform arm64{false, given != nullptr ? given : std::string(KAY_NATIVE_BUILD_DIR) + "/../linux-arm64", true};
     const char* require = std::getenv("KAY_REQUIRE_ARM64");
-    if (require != nullptr && std::string(require) == "1") return arm64;
-    bool qemu = false;
-    std::istringstream path(std::getenv("PATH") != nullptr ? std::getenv("PATH") : "");
-    for (std::string dir; !qemu && std::getline(path, dir, ':');) qemu = access((dir + "/qemu-aarch64").c_str(), X_OK) == 0;
-    if (qemu && std::filesystem::exists(arm64.launcher("kay-probe"))) return arm64;
+    bool qemu = std::system("command -v qemu-aarch64 >/dev/null") == 0;
+    if ((require != nullptr && std::string(require) == "1") || (qemu && std::filesystem::exists(arm64.launcher("kay-probe"))))
+        return arm64;
     return std::nullopt;
 }
 

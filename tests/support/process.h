@@ -1,5 +1,5 @@
-// Programs run as real processes: native ones directly, Windows ones under
-// Wine, arm64 ones under qemu-aarch64, with chosen arguments, environment and working directory and both
+// Programs run as real processes (Windows ones under Wine, arm64 ones under
+// qemu), with chosen arguments, environment and working directory and both
 // streams captured. Platform says what a build's programs are called and
 // what they print and see (drive paths, separators, line ends).
 #pragma once
@@ -14,15 +14,13 @@
 
 namespace kay_test {
 
-// One build of the test programs: the native one, a Windows one run by
-// Wine (win32; win64 where the machine cannot run 32-bit programs), or the
-// linux-arm64 one run by qemu-aarch64.
+// One build of the test programs: native, arm64 (run by qemu-aarch64) or
+// Windows (run by Wine: win32; win64 where 32-bit programs cannot run).
 struct Platform {
     bool windows;
     std::string build_dir;
     bool arm64 = false;
-    // native, linux-arm64, win32 or win64: the kay-pack target of this
-    // build's launchers.
+    // The kay-pack target of this build's launchers.
     std::string target() const;
     std::string name() const { return windows ? (target() == "win64" ? "Win64" : "Win32") : arm64 ? "Arm64" : "Native"; }
     std::string exe(const std::string& base) const { return windows ? base + ".exe" : base; }
@@ -44,9 +42,8 @@ inline std::string platform_name(const ::testing::TestParamInfo<Platform>& info)
 // KAY_WINE the Wine loader to run it with (default: wine).
 std::vector<Platform> platforms();
 inline Platform native() { return platforms().front(); }
-// The linux-arm64 build (KAY_ARM64_BUILD, default the linux-arm64 preset's
-// directory) when it exists and qemu-aarch64 is in PATH, or always with
-// KAY_REQUIRE_ARM64=1, in which case a missing build or qemu fails the tests.
+// The linux-arm64 build (KAY_ARM64_BUILD, default the preset's) when it and
+// qemu-aarch64 are there, or with KAY_REQUIRE_ARM64=1 always (failing then).
 std::optional<Platform> arm64_platform();
 
 // The Wine prefix made for this test run (KAY_WINEPREFIX).
@@ -80,9 +77,8 @@ struct Running {
     int timeout_ms = 0;
 };
 
-// Starts `program` (searched in PATH; under Wine for Windows builds, under
-// qemu-aarch64 for the arm64 one) with
-// no standard input, in a process group of its own.
+// Starts `program` (searched in PATH; under Wine for Windows builds, qemu
+// for arm64) with no standard input, in a process group of its own.
 Running start(const Platform& p, const std::string& program, const RunOptions& options = {});
 // Reads both streams until the process has ended; kills it at its timeout.
 Result finish(Running& running);

@@ -254,7 +254,7 @@ std::uint64_t assemble_launcher(AssembleRequest r, const std::string& payload_pa
         VersionTexts texts{c.company, r.description, c.file_version, c.product, c.product_version, file_name};
         image = pe_launcher(std::move(program), block, r.launcher, texts, r.icon);
     } else {
-        image = elf_launcher(std::move(program), block, r.launcher);
+        image = elf_launcher(std::move(program), block, r.launcher, r.target == "linux-arm64");
     }
     OutputFile file;
     output_open(file, r.output);
