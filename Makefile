@@ -1,8 +1,9 @@
 # Two commands do all the set-up on a fresh machine:
 #   make demo   installs what the Linux build needs, builds a launcher around
 #               the demo application and runs it
-#   make test   installs what is missing, builds both platforms and runs
-#               every test (native, Windows under Wine, sanitized)
+#   make test   installs what is missing, builds every platform and runs
+#               every test (native, Windows under Wine, arm64 under qemu,
+#               sanitized)
 # The other native targets (native, test-native, asan, fuzz) install
 # nothing: scripts/check-deps names what is missing and how to install it.
 
@@ -17,14 +18,14 @@ SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 WIN_TEST = $(shell scripts/runs-32bit && echo win32 || echo win64)
 WINE = $(if $(filter win32,$(WIN_TEST)),wine,/usr/lib/wine/wine64)
 
-.PHONY: all deps deps-native native win32 win64 asan demo demo-win32 test test-native test-win32 test-asan test-dist dist wine-prefix fuzz bench clean
+.PHONY: all deps deps-native native win32 win64 linux-arm64 asan demo demo-win32 test test-native test-win32 test-asan test-dist dist wine-prefix fuzz bench clean
 
 all: native
 
 # Installs whatever is missing for every build and test; a no-op when
 # everything is there.
 deps:
-	@scripts/check-deps native win32 fuzz dist >/dev/null 2>&1 || $(SUDO) ./scripts/install-deps
+	@scripts/check-deps native win32 arm64 fuzz dist >/dev/null 2>&1 || $(SUDO) ./scripts/install-deps
 
 # What the Linux build and the demo need, and nothing more.
 deps-native:
@@ -45,6 +46,12 @@ win64: native
 	@scripts/check-deps win32
 	cmake --preset win64
 	cmake --build --preset win64 -j $(JOBS)
+
+# The arm64 Linux launcher program (and the probe the tests run under qemu).
+linux-arm64: native
+	@scripts/check-deps arm64
+	cmake --preset linux-arm64
+	cmake --build --preset linux-arm64 -j $(JOBS)
 
 # The native tests again, under AddressSanitizer and UndefinedBehaviorSanitizer
 # (the launcher keeps its heap copies until it ends, so leaks are not checked).
@@ -80,14 +87,15 @@ wine-prefix:
 	WINEPREFIX=$(WINEPREFIX_DIR) wineserver -w
 	WINEPREFIX=$(WINEPREFIX_DIR) wineserver -p >/dev/null 2>&1 </dev/null
 
-# Native tests (Windows launchers under Wine among them), then the unit
-# tests of the Windows build under Wine, then the sanitized run.
+# Native tests (Windows launchers under Wine and arm64 ones under qemu among
+# them), then the unit tests of the Windows build under Wine, then the
+# sanitized run.
 test: deps
-	$(MAKE) win32 win64 wine-prefix
+	$(MAKE) win32 win64 linux-arm64 wine-prefix
 	@[ "$(WIN_TEST)" = win32 ] || echo "== This machine cannot run 32-bit programs: the Windows tests run the" \
 	  "win64 build under 64-bit Wine; win32 launchers are built and checked, not run."
 	KAY_REQUIRE_WIN32=1 KAY_WIN32_BUILD=$(CURDIR)/build/$(WIN_TEST) KAY_WINE=$(WINE) \
-	  KAY_WINEPREFIX=$(WINEPREFIX_DIR) ctest --preset native -j $(JOBS) \
+	  KAY_REQUIRE_ARM64=1 KAY_WINEPREFIX=$(WINEPREFIX_DIR) ctest --preset native -j $(JOBS) \
 	  && ctest --preset $(WIN_TEST) -j $(JOBS); \
 	  rc=$$?; WINEPREFIX=$(WINEPREFIX_DIR) wineserver -k >/dev/null 2>&1; \
 	  [ ! -f $(WINEPREFIX_DIR)/kay-display ] || kill $$(cut -d' ' -f2 $(WINEPREFIX_DIR)/kay-display) 2>/dev/null; exit $$rc
@@ -120,7 +128,7 @@ fuzz:
 
 # The downloads, reproducibly, into dist/: the Linux archive, the Windows zip,
 # the Debian package and SHA256SUMS (scripts/make-dist).
-dist: native win32 win64
+dist: native linux-arm64 win32 win64
 	@scripts/check-deps dist
 	scripts/make-dist
 

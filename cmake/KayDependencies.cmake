@@ -3,11 +3,11 @@
 # (kay::zlib), for the tests that check libdeflate's CRC-32 against it.
 #
 # Native builds use the system's libraries (the launcher their static
-# archives). Cross builds for Windows compile
-# zstd's decoder and libdeflate's CRC-32 from Debian's sources
-# (scripts/install-deps fetches them).
+# archives). Cross builds (Windows, arm64 Linux) compile zstd's decoder and
+# libdeflate's CRC-32 from Debian's sources (scripts/install-deps fetches
+# them).
 
-if(CMAKE_CROSSCOMPILING AND WIN32)
+if(CMAKE_CROSSCOMPILING)
   set(KAY_ZSTD_SOURCE_DIR "/usr/local/src/kay-zstd" CACHE PATH "zstd source tree")
   if(NOT EXISTS "${KAY_ZSTD_SOURCE_DIR}/lib/zstd.h")
     message(FATAL_ERROR "zstd sources not found in ${KAY_ZSTD_SOURCE_DIR}; run scripts/install-deps")

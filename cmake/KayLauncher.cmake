@@ -10,19 +10,21 @@
 # Writes a launcher at build time without compiling anything: `kay-pack
 # assemble` (PAYLOAD) or `kay-pack build` (APP_DIR: packs the folder first)
 # puts the payload and the constants onto the prebuilt launcher program of
-# the platform being built for (native, win32 or win64). Windows launchers
-# also get a version resource made from the constants (and the icon, when
-# given). <name> is a target; its KAY_LAUNCHER_FILE property is the
-# launcher's path (<binary dir>/<OUTPUT_NAME or name>[.exe]). PREBUILT
-# takes another prebuilt program than the platform's (its own kind is the
-# launcher's). For Windows the kind follows the main program's PE header,
+# the platform being built for (native, linux-arm64, win32 or win64).
+# Windows launchers also get a version resource made from the constants
+# (and the icon, when given). <name> is a target; its KAY_LAUNCHER_FILE
+# property is the launcher's path (<binary dir>/<OUTPUT_NAME or
+# name>[.exe]). PREBUILT takes another prebuilt program than the
+# platform's (its own kind is the launcher's). For Windows the kind follows the main program's PE header,
 # a GUI program getting the GUI launcher (no console; errors in a message
 # box); SUBSYSTEM console|windows chooses it. CHECK content makes every
 # start read every unpacked file instead of trusting the state record.
 
-# The prebuilt program's target name for this platform (native, win32 or
-# win64), also used by this tree's own build.
-if(NOT WIN32)
+# The prebuilt program's target name for this platform (native,
+# linux-arm64, win32 or win64), also used by this tree's own build.
+if(NOT WIN32 AND CMAKE_CROSSCOMPILING AND CMAKE_SYSTEM_PROCESSOR MATCHES "^(aarch64|arm64)$")
+  set(KAY_LAUNCHER_TARGET linux-arm64)
+elseif(NOT WIN32)
   set(KAY_LAUNCHER_TARGET native)
 elseif(CMAKE_SIZEOF_VOID_P EQUAL 8)
   set(KAY_LAUNCHER_TARGET win64)

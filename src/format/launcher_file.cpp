@@ -36,9 +36,13 @@ std::string launcher_version(const unsigned char* data, std::size_t size) {
     return "";
 }
 
+bool elf_aarch64(const unsigned char* data, std::size_t size) {
+    return size >= 20 && data[5] == 1 && data[18] == 183 && data[19] == 0;
+}
+
 const char* launcher_kind_name(const unsigned char* data, std::size_t size) {
     switch (launcher_kind(data, size)) {
-    case KAY_LINUX_LAUNCHER: return "Linux launcher";
+    case KAY_LINUX_LAUNCHER: return elf_aarch64(data, size) ? "Linux arm64 launcher" : "Linux launcher";
     case KAY_WINDOWS_LAUNCHER:
         return pe_subsystem(data, size) == PE_SUBSYSTEM_GUI ? "Windows GUI launcher" : "Windows launcher";
     default: return nullptr;

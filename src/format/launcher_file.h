@@ -22,8 +22,6 @@ constexpr std::uint32_t PE_SUBSYSTEM_GUI = 2;
 constexpr std::uint32_t PE_SUBSYSTEM_CONSOLE = 3;
 std::uint32_t pe_subsystem(const unsigned char* data, std::size_t size);
 
-// What verify and list call a launcher: "Linux launcher", "Windows
-// launcher" (console) or "Windows GUI launcher"; nullptr for no launcher.
 // The text before the kay version in every launcher program, so that
 // kay-pack can name the version that made a launcher.
 #define KAY_PROGRAM_MARK "kay launcher program, version "
@@ -31,6 +29,13 @@ std::uint32_t pe_subsystem(const unsigned char* data, std::size_t size);
 // there is none.
 std::string launcher_version(const unsigned char* data, std::size_t size);
 
+// Whether the ELF program at [data, data + size) is for 64-bit ARM (its
+// little-endian e_machine is 183).
+bool elf_aarch64(const unsigned char* data, std::size_t size);
+
+// What verify and list call a launcher: "Linux launcher" (x86-64 and any
+// other machine), "Linux arm64 launcher" (aarch64), "Windows launcher"
+// (console) or "Windows GUI launcher"; nullptr for no launcher.
 const char* launcher_kind_name(const unsigned char* data, std::size_t size);
 
 // The size of one PE section header.

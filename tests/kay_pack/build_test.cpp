@@ -38,6 +38,7 @@ protected:
 // ones carry their resources and still run once signed.
 TEST_F(Build, LaunchersOfEveryTargetRunAndAreReproducible) {
     std::vector<Platform> all = platforms();
+    std::optional<Platform> arm64 = arm64_platform();
     ASSERT_EQ(run(native(), "openssl",
                   {.args = {"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-subj", "/CN=kay test", "-days", "2",
                             "-keyout", path("key.pem"), "-out", path("cert.pem")}})
@@ -46,12 +47,14 @@ TEST_F(Build, LaunchersOfEveryTargetRunAndAreReproducible) {
     std::string pack_exe = native().build_dir + "/../win64/kay-pack.exe";
     const RunOptions no_tools{.env = {{"PATH", "/nonexistent"}}};
     // The GUI kinds follow from the main program, a GUI probe.
-    for (std::string kind : {"native", "win32", "win64", "win32 GUI", "win64 GUI"}) {
+    for (std::string kind : {"native", "linux-arm64", "win32", "win64", "win32 GUI", "win64 GUI"}) {
         SCOPED_TRACE(kind);
         std::string target = kind.substr(0, kind.find(' '));
-        bool windows = target != "native", gui = kind != target;
-        if (windows && all.size() < 2) continue;
-        const Platform& p = windows ? all[1] : all[0];
+        bool windows = target.starts_with("win"), gui = kind != target;
+        if ((windows && all.size() < 2) || (target == "linux-arm64" && !arm64)) continue;
+        const Platform& p = windows ? all[1] : target == "native" ? all[0] : *arm64;
+        const std::string named = std::string(windows ? "Windows" : p.arm64 ? "Linux arm64" : "Linux") +
+                                  (gui ? " GUI" : "") + " launcher";
         std::string main = p.exe("probe"), app = path(kind + "/app"), out = path(kind + "/My App.exe");
         write_file(app + "/data/readme.txt", "packed for " + target);
         fs::create_directories(app + "/bin");
@@ -112,8 +115,7 @@ TEST_F(Build, LaunchersOfEveryTargetRunAndAreReproducible) {
             // "kay-pack <version>\n"
             std::string version = kay_pack({"--version"}).out;
             version = version.substr(9, version.size() - 10);
-            const std::string made_by = std::string(windows ? "Windows" : "Linux") + (gui ? " GUI" : "") +
-                                        " launcher (kay " + version + ")";
+            const std::string made_by = named + " (kay " + version + ")";
             EXPECT_TRUE(kay_pack({"list", out}).out.starts_with(made_by + "\n"));
             Result verify = kay_pack({"verify", out});
             EXPECT_EQ(verify.out, out + ": OK, " + made_by + ", 2 entries, " +
@@ -141,8 +143,7 @@ TEST_F(Build, LaunchersOfEveryTargetRunAndAreReproducible) {
             EXPECT_EQ(bad.code, 1);
             EXPECT_EQ(bad.out, "");
             std::string expected = at == payload_at + 60 ? "kay-pack: '" + out + "': "
-                                                         : "kay-pack: '" + out + "': " + (windows ? "Windows" : "Linux") + (gui ? " GUI" : "") +
-                                                               " launcher: constants and index damaged (CRC-32 stored ";
+                                                         : "kay-pack: '" + out + "': " + named + ": constants and index damaged (CRC-32 stored ";
             EXPECT_TRUE(bad.err.starts_with(expected)) << bad.err;
         }
         if (!windows) {
@@ -196,6 +197,7 @@ TEST_F(Build, AssemblyRefusesBadInputAndLaunchersRefuseBadData) {
         {{path("app.kay"), "--target", "win32", "--launcher", probe},
          "kay-pack: '" + probe + "': not a Windows program (no MZ header)\n"},
         {{path("app.kay"), "--launcher", path("app.kay")}, "kay-pack: '" + path("app.kay") + "': not an ELF program\n"},
+        {{path("app.kay"), "--target", "linux-arm64", "--launcher", probe}, "kay-pack: '" + probe + "': not a 64-bit ARM program\n"},
         {{path("slash.kay")},
          "kay-pack: '" + path("slash.kay") + "': entries 2 'a/x' and 3 'a\\x' are the same file" + SAME_SEPARATOR +
              "\n"},
@@ -439,7 +441,7 @@ TEST_F(Build, BadArgumentsAreReportedBeforeAnythingIsBuilt) {
         {{app, "-o", out}, 2, "missing --main RELPATH (see kay-pack --help)"},
         {{app, "--main", "main"}, 2, "missing -o OUT (see kay-pack --help)"},
         {{app, "--main", "main", "-o", out, "--target", "win16"}, 2,
-         "unknown target 'win16' (native, win32 or win64) (see kay-pack --help)"},
+         "unknown target 'win16' (native, linux-arm64, win32 or win64) (see kay-pack --help)"},
         // What names the target directory must be a folder name.
         {{app, "--main", "main", "-o", out, "--company", "A/B"}, 1,
          "--company 'A/B' holds '/', which a folder name cannot (it is part of the target directory)"},
@@ -489,7 +491,7 @@ TEST(Help, EveryCommandHasHelpAndTheUsageListsEach) {
     }
     // build takes create's and assemble's options.
     Result r = kay_pack({"build", "--help"});
-    for (const char* option : {"--level N", "--threads N", "--follow-symlinks", "--target native|win32|win64",
+    for (const char* option : {"--level N", "--threads N", "--follow-symlinks", "--target native|linux-arm64|win32|win64",
                                "--launcher FILE", "--icon", "--description"})
         EXPECT_NE(r.out.find(option), std::string::npos) << option;
 }

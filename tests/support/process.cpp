@@ -31,7 +31,7 @@ std::string Platform::path(const std::string& host_path) const {
 }
 
 std::string Platform::target() const {
-    if (!windows) return "native";
+    if (!windows) return arm64 ? "linux-arm64" : "native";
     return std::filesystem::exists(build_dir + "/kay-launcher-win64.exe") ? "win64" : "win32";
 }
 
@@ -44,6 +44,16 @@ std::vector<Platform> platforms() {
         out.push_back({true, dir});
     }
     return out;
+}
+
+std::optional<Platform> arm64_platform() {
+    const char* given = std::getenv("KAY_ARM64_BUILD");
+    Platform arm64{false, given != nullptr ? given : std::string(KAY_NATIVE_BUILD_DIR) + "/../linux-arm64", true};
+    const char* require = std::getenv("KAY_REQUIRE_ARM64");
+    bool qemu = std::system("command -v qemu-aarch64 >/dev/null") == 0;
+    if ((require != nullptr && std::string(require) == "1") || (qemu && std::filesystem::exists(arm64.launcher("kay-probe"))))
+        return arm64;
+    return std::nullopt;
 }
 
 std::string wine_prefix() {
@@ -77,6 +87,7 @@ Running start(const Platform& p, const std::string& program, const RunOptions& o
     std::vector<std::string> argv;
     const char* wine = std::getenv("KAY_WINE");
     if (p.windows) argv.push_back(wine != nullptr && *wine != 0 ? wine : "wine");
+    if (p.arm64) argv.push_back("qemu-aarch64");
     argv.push_back(program);
     argv.insert(argv.end(), options.args.begin(), options.args.end());
 

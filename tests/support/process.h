@@ -1,5 +1,5 @@
-// Programs run as real processes: native ones directly, Windows ones under
-// Wine, with chosen arguments, environment and working directory and both
+// Programs run as real processes (Windows ones under Wine, arm64 ones under
+// qemu), with chosen arguments, environment and working directory and both
 // streams captured. Platform says what a build's programs are called and
 // what they print and see (drive paths, separators, line ends).
 #pragma once
@@ -14,14 +14,15 @@
 
 namespace kay_test {
 
-// One build of the test programs: the native one, or a Windows one run by
-// Wine (win32; win64 where the machine cannot run 32-bit programs).
+// One build of the test programs: native, arm64 (run by qemu-aarch64) or
+// Windows (run by Wine: win32; win64 where 32-bit programs cannot run).
 struct Platform {
     bool windows;
     std::string build_dir;
-    // native, win32 or win64: the kay-pack target of this build's launchers.
+    bool arm64 = false;
+    // The kay-pack target of this build's launchers.
     std::string target() const;
-    std::string name() const { return windows ? (target() == "win64" ? "Win64" : "Win32") : "Native"; }
+    std::string name() const { return windows ? (target() == "win64" ? "Win64" : "Win32") : arm64 ? "Arm64" : "Native"; }
     std::string exe(const std::string& base) const { return windows ? base + ".exe" : base; }
     // Path of a test launcher or tool built into <build>/tests.
     std::string launcher(const std::string& base) const { return build_dir + "/tests/" + exe(base); }
@@ -41,6 +42,9 @@ inline std::string platform_name(const ::testing::TestParamInfo<Platform>& info)
 // KAY_WINE the Wine loader to run it with (default: wine).
 std::vector<Platform> platforms();
 inline Platform native() { return platforms().front(); }
+// The linux-arm64 build (KAY_ARM64_BUILD, default the preset's) when it and
+// qemu-aarch64 are there, or with KAY_REQUIRE_ARM64=1 always (failing then).
+std::optional<Platform> arm64_platform();
 
 // The Wine prefix made for this test run (KAY_WINEPREFIX).
 std::string wine_prefix();
@@ -73,8 +77,8 @@ struct Running {
     int timeout_ms = 0;
 };
 
-// Starts `program` (searched in PATH; under Wine for Windows builds) with
-// no standard input, in a process group of its own.
+// Starts `program` (searched in PATH; under Wine for Windows builds, qemu
+// for arm64) with no standard input, in a process group of its own.
 Running start(const Platform& p, const std::string& program, const RunOptions& options = {});
 // Reads both streams until the process has ended; kills it at its timeout.
 Result finish(Running& running);

@@ -35,9 +35,10 @@ static const char ASSEMBLE_HELP[] =
     "Exit codes: 0 done, 1 bad input, 2 bad command line.\n";
 
 const char LAUNCHER_OPTIONS_HELP[] =
-    "  --target native|win32|win64\n"
+    "  --target native|linux-arm64|win32|win64\n"
     "                          native: a program for this system (default; on\n"
     "                          x86-64 Linux also named linux-x86_64);\n"
+    "                          linux-arm64: a program for 64-bit ARM Linux;\n"
     "                          win32, win64: a 32- or 64-bit Windows program\n"
     "  --subsystem console|windows\n"
     "                          Windows: a console launcher, or a GUI one that never\n"
@@ -92,7 +93,7 @@ AssembleRequest assemble_request(const ParsedArgs& args) {
     AssembleRequest r;
     r.target = text("--target", "native");
     if (NATIVE_NAME[0] != 0 && r.target == NATIVE_NAME) r.target = "native";
-    if (!known_target(r.target)) fail_usage("unknown target " + ::quoted(r.target) + " (native, win32 or win64)");
+    if (!known_target(r.target)) fail_usage("unknown target " + ::quoted(r.target) + " (native, linux-arm64, win32 or win64)");
     for (const char* option : TEXT_OPTIONS)
         for (unsigned char c : text(option, ""))
             if (c < 0x20 || c == 0x7f) fail_usage(std::string("option ") + option + " must not contain control characters");
@@ -253,7 +254,7 @@ std::uint64_t assemble_launcher(AssembleRequest r, const std::string& payload_pa
         VersionTexts texts{c.company, r.description, c.file_version, c.product, c.product_version, file_name};
         image = pe_launcher(std::move(program), block, r.launcher, texts, r.icon);
     } else {
-        image = elf_launcher(std::move(program), block, r.launcher);
+        image = elf_launcher(std::move(program), block, r.launcher, r.target == "linux-arm64");
     }
     OutputFile file;
     output_open(file, r.output);

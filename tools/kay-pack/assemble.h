@@ -10,7 +10,7 @@
 #include "launcher_block.h"
 
 struct AssembleRequest {
-    std::string target;     // native, win32 or win64
+    std::string target;     // native, linux-arm64, win32 or win64
     std::string launcher;   // the prebuilt program (--launcher), or ""
     std::string gui_launcher;  // Windows: the prebuilt GUI program (--gui-launcher), or ""
     std::string subsystem;     // Windows: "console", "windows", or "" to follow the main program

@@ -1,11 +1,14 @@
 #include "launcher_image.h"
 
 #include "fail.h"
+#include "format/launcher_file.h"
 #include "launcher_block.h"
 #include "pe_image.h"
 
-std::string elf_launcher(std::string program, const std::string& block, const std::string& what) {
+std::string elf_launcher(std::string program, const std::string& block, const std::string& what, bool arm64) {
     if (program.compare(0, sizeof KAY_ELF_MAGIC, reinterpret_cast<const char*>(KAY_ELF_MAGIC), sizeof KAY_ELF_MAGIC) != 0) fail(quoted(what) + ": not an ELF program");
+    if (arm64 && !elf_aarch64(reinterpret_cast<const unsigned char*>(program.data()), program.size()))
+        fail(quoted(what) + ": not a 64-bit ARM program");
     return program + block;
 }
 

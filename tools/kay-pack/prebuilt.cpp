@@ -17,7 +17,7 @@ std::string self_path() {
 }
 
 bool known_target(const std::string& target) {
-    return target == "native" || windows_target(target);
+    return target == "native" || target == "linux-arm64" || windows_target(target);
 }
 
 bool windows_target(const std::string& target) { return target == "win32" || target == "win64"; }

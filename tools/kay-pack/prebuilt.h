@@ -6,7 +6,7 @@
 // kay-pack's own path.
 std::string self_path();
 
-// "native", "win32" or "win64".
+// "native", "linux-arm64", "win32" or "win64".
 bool known_target(const std::string& target);
 // The name of the native target by its system and machine (--target takes
 // it for native); empty where kay-pack knows none.
@@ -21,6 +21,6 @@ bool windows_target(const std::string& target);
 // kay-launcher-TARGET (-gui for the GUI kind, .exe for Windows)
 // beside kay-pack (its build tree), in the installed launcher folder
 // (KAY_PREBUILT_FROM_BIN from kay-pack's folder), else in the build tree of
-// that target beside kay-pack's (build/native/../win32). Fails naming the
+// that target beside kay-pack's (build/native/../win32, ../linux-arm64). Fails naming the
 // places when none has it.
 std::string find_prebuilt(const std::string& target, bool gui);
