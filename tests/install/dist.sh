@@ -79,6 +79,13 @@ app zip "$build/$win/tests/kay-probe.exe"
     -o "Z:$work/zip/out/app.exe" --target win64 --target-spec '{PROGRAM_DIR}\files' -q >"$work/build.log" 2>&1 </dev/null \
     || fail "kay-pack.exe build: $(cat "$work/build.log")"
 check zip "$wine" "$work/zip/out/app.exe"
+# and a Linux one, from the Linux program beside it.
+app zip-linux "$build/native/tests/kay-probe"
+"$wine" "$work/zip/kay-$version-windows-x86_64/kay-pack.exe" build "Z:$work/zip-linux/app" --main bin/kay-probe \
+    -o "Z:$work/zip-linux/out/app" --target linux-x86_64 --target-spec '{PROGRAM_DIR}/files' -q >"$work/build.log" 2>&1 </dev/null \
+    || fail "kay-pack.exe build --target linux-x86_64: $(cat "$work/build.log")"
+chmod +x "$work/zip-linux/out/app"
+check zip-linux "$work/zip-linux/out/app"
 
 # The package in a fresh Debian.
 mirror=$(sed -n 's/^URIs: *//p' /etc/apt/sources.list.d/debian.sources 2>/dev/null | head -n 1)

@@ -37,7 +37,8 @@ static const char ASSEMBLE_HELP[] =
 const char LAUNCHER_OPTIONS_HELP[] =
     "  --target native|linux-arm64|win32|win64\n"
     "                          native: a program for this system (default; on\n"
-    "                          x86-64 Linux also named linux-x86_64);\n"
+    "                          x86-64 Linux also named linux-x86_64, and for\n"
+    "                          kay-pack.exe that x86-64 Linux program);\n"
     "                          linux-arm64: a program for 64-bit ARM Linux;\n"
     "                          win32, win64: a 32- or 64-bit Windows program\n"
     "  --subsystem console|windows\n"

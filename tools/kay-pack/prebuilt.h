@@ -9,8 +9,9 @@ std::string self_path();
 // "native", "linux-arm64", "win32" or "win64".
 bool known_target(const std::string& target);
 // The name of the native target by its system and machine (--target takes
-// it for native); empty where kay-pack knows none.
-#if defined(__linux__) && defined(__x86_64__)
+// it for native); empty where kay-pack knows none. kay-pack.exe is built
+// beside an x86-64 Linux build, whose launcher program is its native one.
+#if (defined(__linux__) && defined(__x86_64__)) || defined(_WIN32)
 inline constexpr const char NATIVE_NAME[] = "linux-x86_64";
 #else
 inline constexpr const char NATIVE_NAME[] = "";
