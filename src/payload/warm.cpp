@@ -28,18 +28,6 @@ struct check_job {
     std::atomic<bool> differs{false};
 };
 
-// The index entry at *at (moved past it) with its name as UTF-16 units in
-// `name`; false for a name that cannot be one (too long).
-bool entry_at(const unsigned char** at, const unsigned char* end, kay_index_entry* entry, char16_t* name) {
-    kay_block index{};
-    index.index_end = end;
-    if (!next_index_entry(index, at, entry) || entry->name_units >= KAY_NAME_CAPACITY) return false;
-    for (std::uint32_t i = 0; i < entry->name_units; i++)
-        name[i] = static_cast<char16_t>(entry->name[2 * i] | (entry->name[2 * i + 1] << 8));
-    name[entry->name_units] = 0;
-    return true;
-}
-
 // A worker: takes entries in turn until all are seen or one differs.
 void check_entries(void* arg) {
     check_job& job = *static_cast<check_job*>(arg);
@@ -62,11 +50,6 @@ void check_entries(void* arg) {
 
 }  // namespace
 
-// The index's digest, which binds a state record to it.
-static std::uint64_t digest_of(const kay_launch_data& data) {
-    return index_digest(data.index, static_cast<std::size_t>(data.index_end - data.index));
-}
-
 bool all_entries_current(const kchar* target_dir, const kay_launch_data& data, kchar* first_entry_path) {
     if (data.index_count == KAY_NO_INDEX) return false;
     check_job job;
@@ -81,9 +64,16 @@ bool all_entries_current(const kchar* target_dir, const kay_launch_data& data, k
         std::free(stamps);
         return false;
     }
-    const std::uint64_t digest = digest_of(data);
+    // A record of this index only: its digest, and so its size.
+    const kay_record_parts parts = kay_state::parts_of(data);
+    kay_record_parts found;
     std::int64_t written_ns = 0;
-    unsigned char* record = data.check_content ? nullptr : kay_state::load(target_dir, digest, count, &written_ns);
+    unsigned char* record =
+        data.check_content ? nullptr : kay_state::load(target_dir, state_record_size(parts), &found, &written_ns);
+    if (record != nullptr && (found.digest != parts.digest || found.count != count)) {
+        std::free(record);
+        record = nullptr;
+    }
     const bool had_record = record != nullptr;
 
     // Every name first, in order, as the full pass checks them: one that it
@@ -106,7 +96,7 @@ bool all_entries_current(const kchar* target_dir, const kay_launch_data& data, k
         // (stored crc 0) that is still absent stays current.
         bool stamped = kay_state::stamp_of(path, &stamps[i]);
         if (!stamped) stamps[i] = kay_stamp{};
-        if (record != nullptr && stamps[i] == record_stamp(record, i) &&
+        if (record != nullptr && stamps[i] == record_stamp(found, i) &&
             (stamped ? !kay_state::racy(stamps[i], written_ns) : entry.crc == KAY_CRC_MISSING))
             continue;
         job.entries[job.count++] = here;
@@ -135,7 +125,7 @@ bool all_entries_current(const kchar* target_dir, const kay_launch_data& data, k
     std::free(job.entries);
     // What the checksums proved is recorded, so the next start need not.
     if (!job.differs && !data.check_content && (job.count > 0 || !had_record))
-        kay_state::save(target_dir, digest, stamps, count);
+        kay_state::save(target_dir, parts, stamps);
     std::free(stamps);
     if (job.differs) return false;
     // The first entry's path, as the full pass would give it.
@@ -160,6 +150,6 @@ void record_entries(const kchar* target_dir, const kay_launch_data& data) {
             !kay_state::stamp_of(path, &stamps[i]))
             stamps[i] = kay_stamp{};
     }
-    kay_state::save(target_dir, digest_of(data), stamps, count);
+    kay_state::save(target_dir, kay_state::parts_of(data), stamps);
     std::free(stamps);
 }
