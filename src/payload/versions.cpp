@@ -58,7 +58,12 @@ bool other_version(const kchar* dir, const kay_launch_data& data, const kay_file
         return false;
     kchar path[KAY_PATH_CAPACITY];
     *used_ns = 0;
-    if (!kay_state::path_of(path, dir, KAY_IN_USE_NAME) || !kay_sys.stat_entry(sys(path), &st)) return true;
+    // Opened, not looked up in the folder's listing (Windows), which would
+    // then be kept until the version is locked.
+    kay_file use = kay_state::path_of(path, dir, KAY_IN_USE_NAME) ? kay_sys.open_file(sys(path), 0) : kay_file{};
+    bool stated = use.valid() && kay_sys.stat_file(use, &st);
+    if (use.valid()) kay_sys.close_file(use);
+    if (!stated) return true;
     // This version's own folder under another name (the target reached
     // through a link beside it).
     if (st.device == own.device && st.inode == own.inode) return false;
