@@ -128,11 +128,15 @@ void remove_version(const kchar* dir, const kay_launch_data& data) {
         bytes = kay_state::load(dir, 0, &record, &written_ns);
     if (bytes != nullptr && record_of(bytes, data.identity, data.identity_size) &&
         remove_listed(dir, record, written_ns)) {
-        for (const char* own : {KAY_STATE_NAME, KAY_STATE_TEMP, KAY_IN_USE_NAME}) {
-            if (kay_state::path_of(path, dir, own)) kay_sys.remove_file(sys(path));
-        }
+        // The in-use file goes while the lock is held (a start after this
+        // one makes a new one); the record last, so that a cleanup cut
+        // short before it is taken up again.
+        if (kay_state::path_of(path, dir, KAY_IN_USE_NAME)) kay_sys.remove_file(sys(path));
         if (KAY_LOCKS_ARE_FILES && buf_join(path, KAY_PATH_CAPACITY, dir, KAY_LOCK_FILE))
             kay_sys.remove_file(sys(path));
+        for (const char* own : {KAY_STATE_TEMP, KAY_STATE_NAME}) {
+            if (kay_state::path_of(path, dir, own)) kay_sys.remove_file(sys(path));
+        }
         // Windows removes an open file only once it is closed.
         kay_sys.close_file(use);
         use = kay_file{};

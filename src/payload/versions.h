@@ -22,9 +22,9 @@ kay_file hold(const kchar* target_dir);
 // file `in_use` holds; nothing is removed without it). Each is taken with
 // its lock and its in-use file exclusively, without waiting, or left as it
 // is; then only the files its record lists whose status is still the one
-// recorded are removed, and the folders left empty; its record, lock and
-// in-use file go last, and only when every such file went, so that a
-// cleanup cut short is finished by a later one. Says nothing.
+// recorded are removed, and the folders left empty; its in-use file, lock
+// and record (last) go only when every such file went, so that a cleanup
+// cut short is finished by a later one. Says nothing.
 void remove_old(const kchar* target_dir, const kay_launch_data& data, kay_file in_use);
 
 }  // namespace kay_versions
