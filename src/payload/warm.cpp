@@ -64,13 +64,14 @@ bool all_entries_current(const kchar* target_dir, const kay_launch_data& data, k
         std::free(stamps);
         return false;
     }
-    // A record of this index only: its digest, and so its size.
+    // A record of this index and product only (so of this size).
     const kay_record_parts parts = kay_state::parts_of(data);
     kay_record_parts found;
     std::int64_t written_ns = 0;
     unsigned char* record =
         data.check_content ? nullptr : kay_state::load(target_dir, state_record_size(parts), &found, &written_ns);
-    if (record != nullptr && (found.digest != parts.digest || found.count != count)) {
+    if (record != nullptr && (found.digest != parts.digest || found.count != count ||
+                              !record_of(record, data.identity, data.identity_size))) {
         std::free(record);
         record = nullptr;
     }
