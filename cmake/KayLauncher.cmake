@@ -5,7 +5,7 @@
 #     [DESCRIPTION <text>] [ICON <file.ico>]
 #     [PACK_ARGS <kay-pack create options>...] [DEPENDS <targets or files>...]
 #     [PREBUILT <target or file>] [SUBSYSTEM console|windows]
-#     [CHECK record|content])
+#     [CHECK record|content] [KEEP_VERSIONS <n>|all])
 #
 # Writes a launcher at build time without compiling anything: `kay-pack
 # assemble` (PAYLOAD) or `kay-pack build` (APP_DIR: packs the folder first)
@@ -19,6 +19,8 @@
 # a GUI program getting the GUI launcher (no console; errors in a message
 # box); SUBSYSTEM console|windows chooses it. CHECK content makes every
 # start read every unpacked file instead of trusting the state record.
+# KEEP_VERSIONS: how many versions of the product a start keeps beside its
+# own target folder, its own counted (default 2; all keeps every one).
 
 # The prebuilt program's target name for this platform (native,
 # linux-arm64, win32 or win64), also used by this tree's own build.
@@ -95,7 +97,7 @@ endfunction()
 
 function(kay_add_launcher name)
   cmake_parse_arguments(PARSE_ARGV 1 K ""
-    "PAYLOAD;APP_DIR;MAIN;TARGET_SPEC;COMPANY;PRODUCT;VERSION;FILE_VERSION;PRODUCT_VERSION;OUTPUT_NAME;DESCRIPTION;ICON;PREBUILT;SUBSYSTEM;CHECK"
+    "PAYLOAD;APP_DIR;MAIN;TARGET_SPEC;COMPANY;PRODUCT;VERSION;FILE_VERSION;PRODUCT_VERSION;OUTPUT_NAME;DESCRIPTION;ICON;PREBUILT;SUBSYSTEM;CHECK;KEEP_VERSIONS"
     "DEPENDS;PACK_ARGS")
   _kay_apply_defaults(K)
 
@@ -130,6 +132,9 @@ function(kay_add_launcher name)
   endif()
   if(K_CHECK)
     list(APPEND gui_options "--check=${K_CHECK}")
+  endif()
+  if(DEFINED K_KEEP_VERSIONS)
+    list(APPEND gui_options "--keep-versions=${K_KEEP_VERSIONS}")
   endif()
   if(NOT K_PREBUILT)
     if(TARGET kay-prebuilt-launcher)

@@ -98,6 +98,19 @@ kay_add_launcher(t_fault PAYLOAD "${payload_dir}/basic.kay" TARGET_SPEC "{PROGRA
   PREBUILT kay-prebuilt-fault)
 kay_add_launcher(t_fault_content PAYLOAD "${payload_dir}/basic.kay" TARGET_SPEC "{PROGRAM_DIR}${sep}unpacked"
   PREBUILT kay-prebuilt-fault CHECK content)
+# Versions of one product side by side in cache/, one that keeps every
+# version, and another product: old versions removed.
+foreach(v IN ITEMS 1 2 3 4 5 9)
+  set(product Versions)
+  set(keep 2)
+  if(v EQUAL 5)
+    set(keep all)
+  elseif(v EQUAL 9)
+    set(product Other)
+  endif()
+  kay_add_launcher(t_v${v} PAYLOAD "${payload_dir}/basic.kay" TARGET_SPEC "{PROGRAM_DIR}${sep}cache${sep}{VERSION}"
+    PRODUCT ${product} VERSION ${v} KEEP_VERSIONS ${keep} PREBUILT kay-prebuilt-fault)
+endforeach()
 # The GUI kind with fault injection, whose writes KAY_SLOW_WRITE_MS slows
 # down: its message boxes and its progress window.
 if(WIN32)

@@ -14,6 +14,7 @@
 #include "pathspec/expand.h"
 #include "payload/progress.h"
 #include "payload/unpack.h"
+#include "payload/versions.h"
 #include "payload/warm.h"
 #include "platform/safe_files.h"
 
@@ -61,26 +62,43 @@ static const char* how_to_mend(kay_target_verdict verdict) {
     return line;
 }
 
+// Whether the target folder went while this launcher waited for its lock,
+// or was about to take it: a launcher of another version removed it, lock
+// file and all, finding it unused (payload/versions.h).
+static bool target_removed(kay_wait_result rc, kay_lock lock) {
+    kay_file_status st;
+    if (rc == KAY_WAIT_DONE) return kay_sys.stat_lock(lock, &st) && st.links == 0;
+    return rc == KAY_WAIT_FAILED && !kay_sys.stat_path(g_target_dir, &st);
+}
+
 // Refuses a target path that another user could change (before anything
 // below it is opened), then takes the lock, saying so once when it has to
-// wait for it. Nothing below the target is reached through a link from
-// here on. An invalid lock when it cannot be had, said on stderr before a
-// file is written without it.
+// wait for it; a target removed meanwhile is made again. Nothing below the
+// target is reached through a link from here on. An invalid lock when it
+// cannot be had, said on stderr before a file is written without it.
 static kay_lock refuse_unsafe_target_then_lock() {
-    kay_target_verdict verdict = kay_check_target(g_target_dir, g_unsafe_path, KAY_PATH_CAPACITY);
-    if (verdict != KAY_TARGET_SAFE) {
-        report_line(KAY_TO_STDERR, true, MSG_UNSAFE_TARGET KAY_PRI_S "' (%s).\n%s", g_unsafe_path,
-                    unsafe_reason(verdict), how_to_mend(verdict));
-        kay_exit(2);
-    }
-    kay_sys.confine_below(g_target_dir);
     kay_lock lock{};
-    kay_wait_result rc = kay_lock_target(g_target_dir, LOCK_NOTICE_MS, &lock);
-    if (rc == KAY_WAIT_TIMEOUT) {
-        report_line(KAY_TO_STDERR, false, MSG_WAITING KAY_PRI_S "'.\n", g_target_dir);
-        // What a long unpacking shows, shown while waiting for another one.
-        kay_progress::show_now();
-        rc = kay_lock_target(g_target_dir, KAY_WAIT_INFINITE, &lock);
+    kay_wait_result rc = KAY_WAIT_FAILED;
+    bool told = false;
+    for (int attempt = 0; attempt < 3; attempt++) {
+        kay_target_verdict verdict = kay_check_target(g_target_dir, g_unsafe_path, KAY_PATH_CAPACITY);
+        if (verdict != KAY_TARGET_SAFE) {
+            report_line(KAY_TO_STDERR, true, MSG_UNSAFE_TARGET KAY_PRI_S "' (%s).\n%s", g_unsafe_path,
+                        unsafe_reason(verdict), how_to_mend(verdict));
+            kay_exit(2);
+        }
+        kay_sys.confine_below(g_target_dir);
+        rc = kay_lock_target(g_target_dir, LOCK_NOTICE_MS, &lock);
+        if (rc == KAY_WAIT_TIMEOUT) {
+            if (!told) report_line(KAY_TO_STDERR, false, MSG_WAITING KAY_PRI_S "'.\n", g_target_dir);
+            told = true;
+            // What a long unpacking shows, shown while waiting for another one.
+            kay_progress::show_now();
+            rc = kay_lock_target(g_target_dir, KAY_WAIT_INFINITE, &lock);
+        }
+        if (!target_removed(rc, lock)) break;
+        if (rc == KAY_WAIT_DONE) kay_sys.close_lock(lock);
+        lock = kay_lock{};
     }
     if (rc == KAY_WAIT_FAILED) kay_unpack::warn_before_writing(g_target_dir);
     return lock;
@@ -153,7 +171,20 @@ std::uint32_t kay_main(int argc, kchar** argv, kay_ui ui) {
         record_entries(g_target_dir, data);
     }
     kay_progress::end();
+    // The version is held as used before its lock is released, so that no
+    // launcher of another one removes it while the child starts; a target
+    // never looked at (an empty payload) is not.
+    kay_file in_use = g_lock_tried ? kay_versions::hold(g_target_dir) : kay_file{};
     if (g_lock.valid()) kay_sys.close_lock(g_lock);
 
-    return run_child(g_run.own_path, g_first_entry_path, argv[0]);
+    kay_process child{};
+    if (!start_child(g_run.own_path, g_first_entry_path, argv[0], &child)) {
+        if (in_use.valid()) kay_sys.close_file(in_use);
+        kay_exit(2);
+    }
+    // Old versions go while the child runs, never before it starts.
+    kay_versions::remove_old(g_target_dir, data, in_use);
+    std::uint32_t code = wait_child(child);
+    if (in_use.valid()) kay_sys.close_file(in_use);
+    return code;
 }

@@ -12,7 +12,7 @@ constexpr std::uint32_t GRACE_MS = 5000;
 
 static kchar g_own_path[KAY_PATH_CAPACITY];
 
-std::uint32_t run_child(const kay_own_path& own_path, const kchar* program, const kchar* argv0) {
+bool start_child(const kay_own_path& own_path, const kchar* program, const kchar* argv0, kay_process* child) {
     kay_handover::publish_launch_variables(own_path, argv0);
 
     int count = 0;
@@ -22,7 +22,7 @@ std::uint32_t run_child(const kay_own_path& own_path, const kchar* program, cons
     // Without an argument vector the child cannot be started.
     if (args == nullptr || count < 1) {
         system_error(MSG_LAUNCH, kay_sys.last_error(), kay_sys.error_text);
-        kay_exit(2);
+        return false;
     }
     // The child's first argument is the launcher's own path, which must
     // fit a path buffer.
@@ -45,15 +45,26 @@ std::uint32_t run_child(const kay_own_path& own_path, const kchar* program, cons
     if (!started && path != program) started = kay_sys.start_process(program, args, line, &process);
     if (!started) {
         system_error(MSG_LAUNCH, kay_sys.last_error(), kay_sys.error_text);
-        kay_exit(2);
+        return false;
     }
-    if (!process.valid()) return 0;
-    child_handle_publish(process);
-    kay_sys.wait_process(process, KAY_WAIT_INFINITE);
+    if (process.valid()) child_handle_publish(process);
+    *child = process;
+    return true;
+}
+
+std::uint32_t wait_child(kay_process child) {
+    if (!child.valid()) return 0;
+    kay_sys.wait_process(child, KAY_WAIT_INFINITE);
     std::uint32_t code = 0;
-    if (!kay_sys.exit_code(process, &code)) code = 1;
-    child_handle_release(process);
+    if (!kay_sys.exit_code(child, &code)) code = 1;
+    child_handle_release(child);
     return code;
+}
+
+std::uint32_t run_child(const kay_own_path& own_path, const kchar* program, const kchar* argv0) {
+    kay_process child{};
+    if (!start_child(own_path, program, argv0, &child)) kay_exit(2);
+    return wait_child(child);
 }
 
 int console_control_handler(std::uint32_t event) {

@@ -1,5 +1,7 @@
 #include "common/bounded.h"
 
+#include <cstdlib>
+#include <cstring>
 #include <type_traits>
 
 #include "common/native_text.h"
@@ -18,6 +20,13 @@ int kay_strcmp(const kchar* a, const kchar* b) {
     }
     using unit = std::make_unsigned_t<kchar>;
     return static_cast<unit>(*a) < static_cast<unit>(*b) ? -1 : static_cast<unit>(*a) > static_cast<unit>(*b);
+}
+
+kchar* kay_strdup(const kchar* s) {
+    std::uint32_t n = kay_strlen(s) + 1;
+    kchar* copy = static_cast<kchar*>(std::malloc(n * sizeof(kchar)));
+    if (copy != nullptr) std::memcpy(copy, s, n * sizeof(kchar));
+    return copy;
 }
 
 void buf_copy(kchar* dst, std::uint32_t capacity, const kchar* src) {

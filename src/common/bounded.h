@@ -18,6 +18,9 @@ void buf_append_char(kchar* dst, std::uint32_t capacity, kchar c);
 // Appends one unit at a known end `*len` of `dst` and advances it, for loops
 // that append many units without searching for the end each time.
 void buf_put(kchar* dst, std::uint32_t capacity, std::uint32_t* len, kchar c);
+// A copy of `s` on the heap (to release with std::free); nullptr without
+// memory.
+kchar* kay_strdup(const kchar* s);
 // `dir`, the separator and `name` into `dst`; false, with nothing written,
 // when they do not fit (no abnormal end: the caller does without).
 bool buf_join(kchar* dst, std::uint32_t capacity, const kchar* dir, const kchar* name);

@@ -28,6 +28,12 @@ constexpr std::uint32_t KAY_FLAG_PROGRESS_LINE = 1;
 // Every start reads every file (kay-pack build --check content): no state
 // record is read or written.
 constexpr std::uint32_t KAY_FLAG_CHECK_CONTENT = 2;
+// How many versions of the product a start keeps beside its own target
+// folder, its own counted (kay-pack build --keep-versions): the flags' bits
+// 16 to 31, 0 for KAY_KEEP_DEFAULT, KAY_KEEP_ALL for every one.
+constexpr std::uint32_t KAY_FLAG_KEEP_SHIFT = 16;
+constexpr std::uint32_t KAY_KEEP_DEFAULT = 2;
+constexpr std::uint32_t KAY_KEEP_ALL = 0xFFFF;
 // Magic, version and CRC-32 before the meta's texts.
 constexpr std::size_t KAY_META_HEAD_SIZE = 12;
 // The size and CRC after an index entry's name.

@@ -29,6 +29,14 @@ struct kay_launch_data {
     // unpacking (kay-pack build --progress).
     bool progress_line;
     bool check_content;  // no state record: every file read at every start
+    // The versions of the product kept beside the target folder, its own
+    // counted; 0 keeps every one.
+    std::uint32_t keep_versions;
+    // The company and product texts as the meta stores them (each a u32
+    // LE unit count and UTF-16LE units), which the state record keeps to
+    // tell the product's versions from other folders.
+    const unsigned char* identity;
+    std::size_t identity_size;
 };
 
 // Fills `out`. A launcher without its data reports the missing header.

@@ -56,4 +56,11 @@ void load_launch_data(kay_launch_data* out) {
     out->index_end = block.index_end;
     out->progress_line = (block.flags & KAY_FLAG_PROGRESS_LINE) != 0;
     out->check_content = (block.flags & KAY_FLAG_CHECK_CONTENT) != 0;
+    std::uint32_t keep = block.flags >> KAY_FLAG_KEEP_SHIFT;
+    out->keep_versions = keep == 0 ? KAY_KEEP_DEFAULT : keep == KAY_KEEP_ALL ? 0 : keep;
+    // The meta stores the product right after the company.
+    const kay_block_string& company = block.texts[KAY_TEXT_COMPANY];
+    const kay_block_string& product = block.texts[KAY_TEXT_PRODUCT];
+    out->identity = company.units - 4;
+    out->identity_size = static_cast<std::size_t>(product.units + 2 * product.count - out->identity);
 }

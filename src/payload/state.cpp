@@ -3,6 +3,7 @@
 #include <cstdlib>
 
 #include "common/bounded.h"
+#include "format/data_block.h"
 #include "format/format.h"
 #include "platform/paths.h"
 #include "platform/safe_files.h"
@@ -21,25 +22,38 @@ bool stamp_of(const kchar* path, kay_stamp* stamp) {
     return true;
 }
 
-// The path of `name` in `target_dir`; false when it does not fit.
-static bool own_file(kchar* out, const kchar* target_dir, const char* name) {
+bool path_of(kchar* out, const kchar* dir, const char* name) {
     kchar native[32];
     widen(native, 32, name);
-    return buf_join(out, KAY_PATH_CAPACITY, target_dir, native);
+    return buf_join(out, KAY_PATH_CAPACITY, dir, native);
 }
 
-unsigned char* load(const kchar* target_dir, std::uint64_t digest, std::uint32_t count, std::int64_t* written_ns) {
+kay_record_parts parts_of(const kay_launch_data& data) {
+    std::size_t index_size = static_cast<std::size_t>(data.index_end - data.index);
+    return {index_digest(data.index, index_size), data.index_count, data.identity, data.identity_size,
+            data.index, index_size};
+}
+
+// The record file in `dir`, open for reading; invalid when there is none.
+static kay_file open_record(const kchar* dir) {
     static kchar path[KAY_PATH_CAPACITY], long_form[KAY_SYSTEM_PATH_CAPACITY];
-    if (!own_file(path, target_dir, KAY_STATE_NAME)) return nullptr;
-    kay_file file = kay_sys.open_read(kay_system_path(path, long_form));
+    if (!path_of(path, dir, KAY_STATE_NAME)) return kay_file{};
+    return kay_sys.open_read(kay_system_path(path, long_form));
+}
+
+// A record larger than this is not read: taken for damaged.
+constexpr std::uint64_t MOST_RECORD_SIZE = std::uint64_t{1} << 30;
+
+unsigned char* load(const kchar* dir, std::size_t size, kay_record_parts* parts, std::int64_t* written_ns) {
+    kay_file file = open_record(dir);
     if (!file.valid()) return nullptr;
-    std::size_t size = state_record_size(count);
     kay_file_status st;
     unsigned char* data = nullptr;
-    if (kay_sys.stat_file(file, &st) && st.size == size) data = static_cast<unsigned char*>(std::malloc(size));
-    bool read = data != nullptr && kay_sys.read_file(file, data, static_cast<std::uint32_t>(size)) == size;
+    if (kay_sys.stat_file(file, &st) && (size == 0 ? st.size <= MOST_RECORD_SIZE : st.size == size))
+        data = static_cast<unsigned char*>(std::malloc(st.size + 1));
+    bool read = data != nullptr && kay_sys.read_file(file, data, static_cast<std::uint32_t>(st.size)) == st.size;
     kay_sys.close_file(file);
-    if (!read || !state_record_valid(data, size, digest, count)) {
+    if (!read || !read_state_record(data, static_cast<std::size_t>(st.size), parts)) {
         std::free(data);
         return nullptr;
     }
@@ -47,18 +61,29 @@ unsigned char* load(const kchar* target_dir, std::uint64_t digest, std::uint32_t
     return data;
 }
 
+bool holds_record_of(const kchar* dir, const kay_launch_data& data) {
+    std::size_t size = record_head_size(data.identity_size);
+    unsigned char* head = static_cast<unsigned char*>(std::malloc(size));
+    kay_file file = head != nullptr ? open_record(dir) : kay_file{};
+    bool ours = file.valid() && kay_sys.read_file(file, head, static_cast<std::uint32_t>(size)) == size &&
+                record_of(head, data.identity, data.identity_size);
+    if (file.valid()) kay_sys.close_file(file);
+    std::free(head);
+    return ours;
+}
+
 bool racy(const kay_stamp& stamp, std::int64_t written_ns) {
     return stamp.mtime_ns >= written_ns - RACY_NS || stamp.ctime_ns >= written_ns - RACY_NS;
 }
 
-void save(const kchar* target_dir, std::uint64_t digest, const kay_stamp* stamps, std::uint32_t count) {
+void save(const kchar* target_dir, const kay_record_parts& parts, const kay_stamp* stamps) {
     static kchar temp[KAY_PATH_CAPACITY], path[KAY_PATH_CAPACITY];
     static kchar temp_long[KAY_SYSTEM_PATH_CAPACITY], path_long[KAY_SYSTEM_PATH_CAPACITY];
-    if (!own_file(temp, target_dir, KAY_STATE_TEMP) || !own_file(path, target_dir, KAY_STATE_NAME)) return;
-    std::size_t size = state_record_size(count);
+    if (!path_of(temp, target_dir, KAY_STATE_TEMP) || !path_of(path, target_dir, KAY_STATE_NAME)) return;
+    std::size_t size = state_record_size(parts);
     unsigned char* data = static_cast<unsigned char*>(std::malloc(size));
     if (data == nullptr) return;
-    write_state_record(data, digest, stamps, count);
+    write_state_record(data, parts, stamps);
     const kchar* at = kay_system_path(temp, temp_long);
     kay_file file = kay_open_write(at);
     bool written = file.valid() && kay_sys.write_file(file, data, static_cast<std::uint32_t>(size));

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 
+#include "format/launch_data.h"
 #include "format/state_record.h"
 #include "platform/platform.h"
 
@@ -14,17 +15,26 @@ namespace kay_state {
 // What the file system says of the file at `path`, as the record keeps it;
 // false when there is no status to take.
 bool stamp_of(const kchar* path, kay_stamp* stamp);
-// The record in `target_dir` for the index of `digest` with `count`
-// entries: its bytes (to release with std::free), and in *written_ns the
-// record file's modification time; nullptr when it is absent, damaged, of
-// another index, or not a regular file of the user or root.
-unsigned char* load(const kchar* target_dir, std::uint64_t digest, std::uint32_t count, std::int64_t* written_ns);
+// The path of the launcher's own file `name` in `dir`; false when it does
+// not fit.
+bool path_of(kchar* out, const kchar* dir, const char* name);
+// What the record of a launcher holds beside the stamps: its index's
+// digest, its index, its company and product.
+kay_record_parts parts_of(const kay_launch_data& data);
+// The record in `dir`: its bytes (to release with std::free), what they
+// hold in *parts, and in *written_ns the record file's modification time;
+// nullptr when it is absent, damaged, of another size than `size` (0: any
+// size), or not a regular file of the user or root.
+unsigned char* load(const kchar* dir, std::size_t size, kay_record_parts* parts, std::int64_t* written_ns);
+// Whether `dir` holds a record of `data`'s company and product, told from
+// its first bytes alone.
+bool holds_record_of(const kchar* dir, const kay_launch_data& data);
 // Whether a stamp is too close to the record's writing to prove anything:
 // a file changed within the file system's time granularity of it may keep
 // its times.
 bool racy(const kay_stamp& stamp, std::int64_t written_ns);
-// Writes the record of `count` stamps to a temporary name and renames it
-// into place.
-void save(const kchar* target_dir, std::uint64_t digest, const kay_stamp* stamps, std::uint32_t count);
+// Writes the record of `parts` and its stamps to a temporary name and
+// renames it into place.
+void save(const kchar* target_dir, const kay_record_parts& parts, const kay_stamp* stamps);
 
 }  // namespace kay_state

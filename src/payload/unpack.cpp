@@ -58,13 +58,6 @@ static bool make_folder(const kchar* path) {
     return kay_sys.remove_file(at) && kay_sys.create_directory(at, KAY_MODE_FOLDER) != KAY_MKDIR_FAILED;
 }
 
-static kchar* duplicate(const kchar* s) {
-    std::uint32_t n = kay_strlen(s) + 1;
-    kchar* copy = static_cast<kchar*>(std::malloc(n * sizeof(kchar)));
-    if (copy != nullptr) std::memcpy(copy, s, n * sizeof(kchar));
-    return copy;
-}
-
 static bool starts_like_program(const unsigned char* data, std::uint32_t n) {
     return (n >= sizeof KAY_ELF_MAGIC && std::memcmp(data, KAY_ELF_MAGIC, sizeof KAY_ELF_MAGIC) == 0) ||
            (n >= 2 && data[0] == '#' && data[1] == '!');
@@ -105,7 +98,7 @@ std::uint32_t file_check_value(const kchar* path, std::uint64_t size) {
 bool ensure_directory(const kchar* path) {
     if (g_known_count == 0) {
         // Without memory the home folder simply stays unrecorded.
-        g_known_directories[0] = duplicate(g_home_folder);
+        g_known_directories[0] = kay_strdup(g_home_folder);
         if (g_known_directories[0] != nullptr) g_known_count = 1;
     }
     for (std::uint32_t i = 0; i < g_known_count; i++) {
@@ -114,7 +107,7 @@ bool ensure_directory(const kchar* path) {
     if (kay_strlen(path) == 2 && path[1] == ':') return true;
     if (!make_folder(path)) return false;
     if (g_known_count < KNOWN_DIRECTORY_SLOTS) {
-        kchar* copy = duplicate(path);
+        kchar* copy = kay_strdup(path);
         if (copy != nullptr) g_known_directories[g_known_count++] = copy;
     }
     return true;
@@ -166,6 +159,15 @@ static std::uint32_t native_length(const char16_t* name, std::size_t length) {
         n += kay_native_units(c);
     }
     return n;
+}
+
+bool entry_at(const unsigned char** at, const unsigned char* end, kay_index_entry* entry, char16_t* name) {
+    kay_block index{};
+    index.index_end = end;
+    if (!next_index_entry(index, at, entry) || entry->name_units >= KAY_NAME_CAPACITY) return false;
+    for (std::uint32_t i = 0; i < entry->name_units; i++) name[i] = unit_at(entry->name, i);
+    name[entry->name_units] = 0;
+    return true;
 }
 
 bool entry_path(kchar* out, const kchar* target_dir, const char16_t* name, std::size_t length) {

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "format/data_block.h"
 #include "platform/platform.h"
 
 namespace kay_unpack {
@@ -44,6 +45,10 @@ void unpack_entry(const kchar* target_dir, const char16_t* name, kchar* path);
 // own (one thread only).
 std::uint32_t file_check_value(const kchar* path, std::uint64_t size, unsigned char* buffer, std::uint32_t capacity);
 std::uint32_t file_check_value(const kchar* path, std::uint64_t size);
+// The index entry at *at, before `end` (moved past it), with its name as
+// UTF-16 units, terminated, in `name` (KAY_NAME_CAPACITY units); false at
+// the end, for an entry that does not parse, or a name too long to be one.
+bool entry_at(const unsigned char** at, const unsigned char* end, kay_index_entry* entry, char16_t* name);
 // Writes target_dir, a separator and `name` (valid, as check_entry_name
 // takes it) in native form into `out` (a path buffer): unit for unit on
 // Windows; elsewhere as UTF-8 with each backslash turned into '/'. False,

@@ -32,18 +32,6 @@ struct check_job {
     std::atomic<bool> differs{false};
 };
 
-// The index entry at *at (moved past it) with its name as UTF-16 units in
-// `name`; false for a name that cannot be one (too long).
-bool entry_at(const unsigned char** at, const unsigned char* end, kay_index_entry* entry, char16_t* name) {
-    kay_block index{};
-    index.index_end = end;
-    if (!next_index_entry(index, at, entry) || entry->name_units >= KAY_NAME_CAPACITY) return false;
-    for (std::uint32_t i = 0; i < entry->name_units; i++)
-        name[i] = static_cast<char16_t>(entry->name[2 * i] | (entry->name[2 * i + 1] << 8));
-    name[entry->name_units] = 0;
-    return true;
-}
-
 // A worker: takes entries in turn until all are seen or one differs.
 void check_entries(void* arg) {
     check_job& job = *static_cast<check_job*>(arg);
@@ -71,6 +59,7 @@ struct stamp_job {
     const unsigned char** places;  // every entry's place in the index
     const unsigned char* index_end;
     const unsigned char* record;   // nullptr: none to trust
+    kay_record_parts found;        // what the record holds
     std::int64_t written_ns = 0;
     kay_stamp* stamps;
     bool* current;
@@ -92,18 +81,13 @@ void stamp_entries(void* arg) {
             // (stored crc 0) that is still absent stays current.
             bool stamped = kay_state::stamp_of(path, &job.stamps[i]);
             if (!stamped) job.stamps[i] = kay_stamp{};
-            job.current[i] = job.record != nullptr && job.stamps[i] == record_stamp(job.record, i) &&
+            job.current[i] = job.record != nullptr && job.stamps[i] == record_stamp(job.found, i) &&
                              (stamped ? !kay_state::racy(job.stamps[i], job.written_ns) : entry.crc == KAY_CRC_MISSING);
         }
     }
 }
 
 }  // namespace
-
-// The index's digest, which binds a state record to it.
-static std::uint64_t digest_of(const kay_launch_data& data) {
-    return index_digest(data.index, static_cast<std::size_t>(data.index_end - data.index));
-}
 
 // Runs `work(arg)` on this thread and up to `workers - 1` more; a thread
 // that cannot be started leaves fewer.
@@ -167,11 +151,20 @@ bool all_entries_current(const kchar* target_dir, const kay_launch_data& data, k
     // (after a reboot each may wait for the disk). A file whose status is
     // the one recorded is current without being read; the others go to the
     // checksum, their status taken before they are read.
-    const std::uint64_t digest = digest_of(data);
-    stamping.record = data.check_content ? nullptr : kay_state::load(target_dir, digest, count, &stamping.written_ns);
-    const bool had_record = stamping.record != nullptr;
+    // A record of this index and product only (so of this size).
+    const kay_record_parts parts = kay_state::parts_of(data);
+    unsigned char* record = data.check_content ? nullptr
+                                               : kay_state::load(target_dir, state_record_size(parts),
+                                                                 &stamping.found, &stamping.written_ns);
+    if (record != nullptr && (stamping.found.digest != parts.digest || stamping.found.count != count ||
+                              !record_of(record, data.identity, data.identity_size))) {
+        std::free(record);
+        record = nullptr;
+    }
+    stamping.record = record;
+    const bool had_record = record != nullptr;
     on_threads(stamp_entries, &stamping, count / STAMPS_PER_WORKER + 1);
-    std::free(const_cast<unsigned char*>(stamping.record));
+    std::free(record);
     for (std::uint32_t i = 0; i < count; i++)
         if (!stamping.current[i]) job.entries[job.count++] = stamping.places[i];
 
@@ -181,7 +174,7 @@ bool all_entries_current(const kchar* target_dir, const kay_launch_data& data, k
     if (job.count > 0) on_threads(check_entries, &job, workers);
     // What the checksums proved is recorded, so the next start need not.
     if (!job.differs && !data.check_content && (job.count > 0 || !had_record))
-        kay_state::save(target_dir, digest, stamping.stamps, count);
+        kay_state::save(target_dir, parts, stamping.stamps);
     bool current = !job.differs;
     release();
     if (!current) return false;
@@ -207,6 +200,6 @@ void record_entries(const kchar* target_dir, const kay_launch_data& data) {
             !kay_state::stamp_of(path, &stamps[i]))
             stamps[i] = kay_stamp{};
     }
-    kay_state::save(target_dir, digest_of(data), stamps, count);
+    kay_state::save(target_dir, kay_state::parts_of(data), stamps);
     std::free(stamps);
 }

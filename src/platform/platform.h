@@ -49,6 +49,8 @@ struct kay_file_status {
     std::int64_t ctime_ns = 0;
     std::uint64_t device = 0;
     std::uint64_t inode = 0;
+    // Names the file has (POSIX st_nlink; 0 once removed while open).
+    std::uint32_t links = 1;
 };
 constexpr std::uint32_t KAY_MODE_OTHERS_WRITE = 02;
 constexpr std::uint32_t KAY_MODE_GROUP_OTHERS = 077;
@@ -82,6 +84,7 @@ enum {
 
 typedef int (*kay_console_handler)(std::uint32_t event);
 typedef void (*kay_thread_main)(void* arg);
+typedef void (*kay_name_visitor)(void* arg, const kchar* name);
 
 // The table of system calls, one entry per line of syscalls.def:
 //
@@ -107,7 +110,8 @@ typedef void (*kay_thread_main)(void* arg);
 //   failure. POSIX: never follows a symlink at `path` (ELOOP) nor blocks on
 //   a FIFO (ENXIO); a file made has mode 0644, umask applied. Windows:
 //   KAY_OPEN_WRITE | KAY_OPEN_CREATE makes the file anew (CREATE_ALWAYS);
-//   other handles may only write.
+//   other handles may only write. KAY_OPEN_CREATE alone opens for reading
+//   (and, on Windows, setting times), making the file when missing.
 // stat_file, stat_path: the status of an open file, or of `path` without
 //   following a symlink there (lstat); false on failure. Windows: a
 //   symbolic link or junction at `path` is KAY_NODE_LINK (stat_file follows
@@ -117,11 +121,23 @@ typedef void (*kay_thread_main)(void* arg);
 // remove_file: removes the file or link at `path` (unlink; a link to a
 //   folder, not what it leads to); false on failure.
 // confine_below: from now on, the path calls (open_read, open_file,
-//   stat_path, read_link, remove_file, create_directory, open_lock) reach
-//   what lies below the folder `dir` without following a link on the way
-//   there: a symlink, junction or other reparse point where a folder should
-//   be makes them fail. `dir` itself is reached as it is. false when `dir`
-//   cannot be opened (the calls then work as before).
+//   stat_path, stat_entry, read_link, remove_file, create_directory,
+//   open_lock, list_folder, remove_folder) reach what lies below the folder
+//   `dir` without following a link on the way there: a symlink, junction or
+//   other reparse point where a folder should be makes them fail. `dir`
+//   itself is reached as it is. false when `dir` cannot be opened (the
+//   calls then work as before).
+// lock_file: takes a lock on the open file, shared by any number of
+//   holders or `exclusive`, without waiting: KAY_WAIT_TIMEOUT when another
+//   handle holds one that conflicts (another handle of the same process
+//   too); released when the handle is closed. POSIX flock; Windows
+//   LockFileEx on its first byte.
+// touch_file: sets the open file's modification time to now.
+// list_folder: calls visit(arg, name) for every name in the folder `path`
+//   but "." and ".."; false when it cannot be read. Below the folder given
+//   to confine_below, a link at `path` is not followed either.
+// remove_folder: removes the empty folder `path` (a link there is not
+//   followed); false on failure, as when it is not empty.
 // stat_entry: as stat_path, with the times and identity, for the state
 //   record: POSIX fstatat; Windows from one enumeration of the folder (kept
 //   for the next call in it), so no file is opened (nor scanned).

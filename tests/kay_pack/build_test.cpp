@@ -450,6 +450,8 @@ TEST_F(Build, BadArgumentsAreReportedBeforeAnythingIsBuilt) {
         {{app, "--main", "main", "-o", out, "--company", "two\nlines"}, 2,
          "option --company must not contain control characters (see kay-pack --help)"},
         {{app, "--main", "main", "-o", out, "--frobnicate"}, 2, "unknown option '--frobnicate' (see kay-pack --help)"},
+        {{app, "--main", "main", "-o", out, "--keep-versions", "0"}, 2,
+         "option --keep-versions needs a whole number from 1 to 65534 or all, not '0' (see kay-pack --help)"},
         {{app, "--main", "main", "-o", out, "--target", "win32", "--file-version", "99999.70000.1.2"}, 2,
          "option --file-version '99999.70000.1.2': a Windows version holds numbers from 0 to 65535 in each of its four "
          "fields (see kay-pack --help)"},

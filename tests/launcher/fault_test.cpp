@@ -64,8 +64,10 @@ const std::map<std::string, std::vector<End>> ENDS = {
     {"set_env", {COMPLETES}}, {"open_read", {COMPLETES}}, {"file_size", {COMPLETES}}, {"read_file", {COMPLETES}},
     {"start_thread", {COMPLETES}}, {"semaphore_create", {COMPLETES}}, {"fold_case", {COMPLETES, NO_LOCK}},
     {"confine_below", {COMPLETES}}, {"read_link", {COMPLETES}}, {"stat_entry", {COMPLETES}},
-    // The state record is skipped when it cannot be written.
-    {"rename_file", {COMPLETES}},
+    // The state record is skipped when it cannot be written; the version
+    // not held as used, old versions not looked for.
+    {"rename_file", {COMPLETES}}, {"lock_file", {COMPLETES}}, {"touch_file", {COMPLETES}},
+    {"list_folder", {COMPLETES}},
     // The lock: a lock file that cannot be opened is made anew once.
     {"open_lock", {COMPLETES, NO_LOCK}}, {"stat_lock", {COMPLETES, NO_LOCK}}, {"wait_lock", {NO_LOCK}},
     // The lock's folder, or a file to write (a failed folder is retried;

@@ -121,6 +121,18 @@ TEST_P(Hardening, LauncherWaitingForAnotherSaysSoAndNoOtherLockHoldsItUp) {
     close(fd);
     EXPECT_EQ(r.code, 0) << r.err;
     EXPECT_EQ(r.err, "");
+
+    // The folder removed, lock file and all, while a launcher waits for its
+    // lock (as a launcher of another version removes an old one): made again.
+    fd = open((other / "unpacked/.kay:lock").c_str(), O_RDWR | O_CLOEXEC);
+    ASSERT_EQ(flock(fd, LOCK_EX | LOCK_NB), 0);
+    Running waiting = start(p, exe, {.env = {{"PROBE_OUT", other / "r.txt"}}});
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    remove_tree(other / "unpacked");
+    close(fd);
+    r = finish(waiting);
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(files_of(other / "unpacked"), expected_files(p, "basic"));
 }
 
 // The launcher's own path is taken at its start: its file moved while it

@@ -338,17 +338,92 @@ TEST_P(Unpack, DeepTreeIsMadeWithASmallStackAndTheProgramStarts) {
 // another one, owner of what an attacker made.
 constexpr uid_t USER = 23456, OTHER = 4711;
 
-// Runs `exe` as USER, without root's privileges (they would bypass every
-// permission the cases are about), under `umask`.
-Result run_as_user(const Platform& p, const std::string& exe, RunOptions options, const char* umask = "022") {
+// Options that run `exe` by setpriv as USER, without root's privileges
+// (they would bypass every permission the cases are about), under `umask`.
+RunOptions as_user(const std::string& exe, RunOptions options, const char* umask = "022") {
     options.args.insert(options.args.begin(), {"--reuid=" + std::to_string(USER), "--regid=" + std::to_string(USER),
                                                "--clear-groups", "sh", "-c", std::string("umask ") + umask + "; exec \"$0\"", exe});
-    return run(p, "setpriv", options);
+    return options;
+}
+
+Result run_as_user(const Platform& p, const std::string& exe, RunOptions options, const char* umask = "022") {
+    return run(p, "setpriv", as_user(exe, options, umask));
 }
 
 void own(const std::string& path, uid_t uid, int mode = -1) {
     ASSERT_EQ(lchown(path.c_str(), uid, uid), 0) << path;
     if (mode >= 0) ASSERT_EQ(chmod(path.c_str(), static_cast<mode_t>(mode)), 0) << path;
+}
+
+// Versions 1 to 4 of one product started in turn (as the user, natively),
+// each in cache/<version>: a start removes, once its child runs, those not
+// among the two most recently used, but not the one whose child still runs,
+// nor another product's, nor (natively) a version reached by a link, nor
+// what the application wrote or changed; a cleanup cut short (a file that
+// could not be removed) is finished by a later one, and a start of the
+// version cut short repairs it; a launcher that keeps all removes none.
+TEST_P(Unpack, OldVersionsGoOnceUnusedButNotWhileTheyRunNorWhatTheApplicationMade) {
+    const Platform& p = GetParam();
+    const bool user = !p.windows && geteuid() == 0;
+    Scratch dir;
+    const std::string cache = dir / "cache";
+    make_dirs(cache);
+    if (user) {
+        own(dir.path(), USER);
+        own(cache, USER);
+    }
+    auto options = [&](int v, const std::string& fault, const char* sleep_ms) {
+        std::string exe = stage(p, "t_v" + std::to_string(v), dir.path());
+        RunOptions o{.env = {{"PROBE_OUT", p.path(dir / ("probe" + std::to_string(v)))}, {"KAY_FAULT", fault}}};
+        if (sleep_ms != nullptr) o.env["PROBE_SLEEP_MS"] = sleep_ms;
+        return std::pair{user ? std::string("setpriv") : exe, user ? as_user(exe, o) : o};
+    };
+    auto launch = [&](int v, const std::string& fault = "") {
+        auto [program, o] = options(v, fault, nullptr);
+        Result r = run(p, program, o);
+        EXPECT_EQ(r.code, 0) << v << r.out << r.err;
+        EXPECT_EQ(r.out + r.err, "");
+    };
+    auto complete = [&](const std::string& folder) { return files_of(folder) == expected_files(p, "basic"); };
+    auto at = [&](int v) { return cache + "/" + std::to_string(v); };
+    launch(9);
+    auto [program, o] = options(1, "", p.windows ? "20000" : "3000");
+    Running first = start(p, program, o);
+    for (int i = 0; i < 600 && !exists(dir / "probe1"); i++) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    ASSERT_TRUE(exists(dir / "probe1")) << "version 1's program did not start";
+    launch(2);
+    launch(3);
+    write_file(at(2) + "/data/notes.txt", "the application's");
+    write_file(at(2) + "/data/sub/b.bin", "changed");
+    if (!p.windows) {
+        fs::copy(at(3), dir / "linked", fs::copy_options::recursive);
+        age(dir / "linked");
+        fs::create_directory_symlink(dir / "linked", cache + "/0");
+    }
+    // What root made here is the user's (a change of owner is a change of
+    // status: the versions' files are left alone).
+    if (user) {
+        for (const auto& e : fs::recursive_directory_iterator(dir.path()))
+            if (e.path().string().find("/cache/") == std::string::npos) own(e.path(), USER);
+        for (const char* made : {"/data/notes.txt", "/data/sub/b.bin"}) own(at(2) + made, USER);
+        own(cache + "/0", USER);
+    }
+    launch(4);
+    EXPECT_TRUE(complete(at(1)) && complete(at(3)) && complete(at(4)) && complete(at(9)));
+    EXPECT_EQ(list_dir(at(2)), (std::vector<std::string>{"data", "data/notes.txt", "data/sub", "data/sub/b.bin"}));
+    if (!p.windows) EXPECT_TRUE(complete(dir / "linked"));
+    EXPECT_EQ(finish(first).code, 0);
+    // 3 is kept, 1 goes but for its first file; 1 repaired, 3 goes but for
+    // its first file, then all of it.
+    launch(4, "remove_file:1");
+    EXPECT_EQ(list_dir(at(1)), std::vector<std::string>{main_name(p)});
+    launch(1, "remove_file:1");
+    EXPECT_TRUE(complete(at(1)));
+    EXPECT_EQ(list_dir(at(3)), std::vector<std::string>{main_name(p)});
+    launch(4);
+    EXPECT_FALSE(exists(at(3)));
+    launch(5);
+    EXPECT_TRUE(complete(at(1)) && complete(at(4)) && complete(at(5)) && complete(at(9)));
 }
 
 // Target layouts another user, or a start as root, could leave, or odd

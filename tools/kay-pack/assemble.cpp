@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "commands.h"
@@ -72,12 +73,16 @@ const char LAUNCHER_OPTIONS_HELP[] =
     "  --check record|content  how a start proves the unpacked files: by their\n"
     "                          status against the record of the last start that\n"
     "                          read them (record, the default), or by reading\n"
-    "                          every file at every start (content)\n";
+    "                          every file at every start (content)\n"
+    "  --keep-versions N|all   a start removes, while its application runs, the\n"
+    "                          product's versions in the folders beside its own\n"
+    "                          that are not among the N most recently used, its\n"
+    "                          own counted (default 2; all keeps every one)\n";
 
 std::vector<OptionSpec> launcher_options() {
     return {{"--target", nullptr, true},       {"--launcher", nullptr, true},     {"--target-spec", nullptr, true},
             {"--subsystem", nullptr, true},    {"--gui-launcher", nullptr, true}, {"--progress", nullptr, false},
-            {"--check", nullptr, true},
+            {"--check", nullptr, true},        {"--keep-versions", nullptr, true},
             {"--company", nullptr, true},      {"--product", nullptr, true},      {"--version", nullptr, true},
             {"--file-version", nullptr, true}, {"--product-version", nullptr, true}, {"--description", nullptr, true},
             {"--icon", nullptr, true}};
@@ -109,6 +114,14 @@ AssembleRequest assemble_request(const ParsedArgs& args) {
     std::string check = text("--check", "record");
     if (check != "record" && check != "content") fail_usage("unknown check " + ::quoted(check) + " (record or content)");
     r.constants.check_content = check == "content";
+    std::string keep = text("--keep-versions", "2");
+    char* end = nullptr;
+    unsigned long versions = keep == "all" ? KAY_KEEP_ALL : std::strtoul(keep.c_str(), &end, 10);
+    if (keep != "all" && (keep.empty() || !std::isdigit(static_cast<unsigned char>(keep[0])) || *end != 0 ||
+                          versions < 1 || versions >= KAY_KEEP_ALL))
+        fail_usage("option --keep-versions needs a whole number from 1 to " + std::to_string(KAY_KEEP_ALL - 1) +
+                   " or all, not " + ::quoted(keep));
+    r.constants.keep_versions = versions == KAY_KEEP_DEFAULT ? 0 : static_cast<std::uint32_t>(versions);
     r.spec_given = has_option(args, "--target-spec");
     r.product_given = has_option(args, "--product");
     r.description = text("--description", "");

@@ -84,5 +84,6 @@ std::string launcher_block(const BlockPayload& payload, const LauncherConstants&
         text_units(c.product, "the product"),                  text_units(c.version, "the version"),
         text_units(c.file_version, "the file version"),        text_units(c.product_version, "the product version")};
     return data_block_head(texts, payload.whole ? &payload.index : nullptr,
-                           (c.progress_line ? KAY_FLAG_PROGRESS_LINE : 0) | (c.check_content ? KAY_FLAG_CHECK_CONTENT : 0)) + payload.bytes;
+                           (c.progress_line ? KAY_FLAG_PROGRESS_LINE : 0) | (c.check_content ? KAY_FLAG_CHECK_CONTENT : 0) |
+                               c.keep_versions << KAY_FLAG_KEEP_SHIFT) + payload.bytes;
 }

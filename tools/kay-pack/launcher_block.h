@@ -14,6 +14,8 @@ struct LauncherConstants {
     std::string target_spec, company, product, version, file_version, product_version;
     bool progress_line = false;  // --progress
     bool check_content = false;  // --check content
+    // --keep-versions as the flags hold it: 0 for the default, KAY_KEEP_ALL.
+    std::uint32_t keep_versions = 0;
 };
 
 using IndexEntry = kay_block_entry;

@@ -1,9 +1,11 @@
 // Files and directories on POSIX. Handles are descriptors + 1, so
 // that 0 stays "none".
+#include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <stdio.h>
 #include <string.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -99,6 +101,7 @@ static void status_of(const struct stat& st, kay_file_status* status) {
     status->ctime_ns = static_cast<std::int64_t>(st.st_ctim.tv_sec) * 1000000000 + st.st_ctim.tv_nsec;
     status->device = static_cast<std::uint64_t>(st.st_dev);
     status->inode = static_cast<std::uint64_t>(st.st_ino);
+    status->links = static_cast<std::uint32_t>(st.st_nlink);
 }
 
 bool stat_file(kay_file file, kay_file_status* status) {
@@ -147,6 +150,42 @@ bool remove_file(const char* path) {
     const char* name;
     if (!at_below(path, &at, &name)) return false;
     bool removed = unlinkat(at, name, 0) == 0;
+    forget_folder();
+    return removed;
+}
+
+kay_wait_result lock_file(kay_file file, bool exclusive) {
+    int rc;
+    do rc = flock(fd_of(file), (exclusive ? LOCK_EX : LOCK_SH) | LOCK_NB);
+    while (rc != 0 && errno == EINTR);
+    if (rc == 0) return KAY_WAIT_DONE;
+    return errno == EWOULDBLOCK ? KAY_WAIT_TIMEOUT : KAY_WAIT_FAILED;
+}
+
+bool touch_file(kay_file file) { return futimens(fd_of(file), nullptr) == 0; }
+
+bool list_folder(const char* path, kay_name_visitor visit, void* arg) {
+    int at;
+    const char* name;
+    if (!at_below(path, &at, &name)) return false;
+    // The confined folder itself, or one outside it, is reached as it is.
+    int fd = openat(at, name, O_RDONLY | O_DIRECTORY | O_CLOEXEC | (at == AT_FDCWD ? 0 : O_NOFOLLOW));
+    DIR* dir = fd < 0 ? nullptr : fdopendir(fd);
+    if (dir == nullptr) {
+        if (fd >= 0) close(fd);
+        return false;
+    }
+    while (const struct dirent* e = readdir(dir))
+        if (strcmp(e->d_name, ".") != 0 && strcmp(e->d_name, "..") != 0) visit(arg, e->d_name);
+    closedir(dir);
+    return true;
+}
+
+bool remove_folder(const char* path) {
+    int at;
+    const char* name;
+    if (!at_below(path, &at, &name)) return false;
+    bool removed = unlinkat(at, name, AT_REMOVEDIR) == 0;
     forget_folder();
     return removed;
 }

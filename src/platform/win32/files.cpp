@@ -41,7 +41,9 @@ kay_file open_file(const wchar_t* path, unsigned flags) {
     if (flags & KAY_OPEN_FOLDER)
         return from_handle(CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                        nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-    DWORD access = flags & KAY_OPEN_WRITE ? GENERIC_WRITE : GENERIC_READ;
+    DWORD access = flags & KAY_OPEN_WRITE    ? GENERIC_WRITE
+                   : flags & KAY_OPEN_CREATE ? GENERIC_READ | FILE_WRITE_ATTRIBUTES
+                                             : GENERIC_READ;
     DWORD share = flags & KAY_OPEN_WRITE ? FILE_SHARE_WRITE : FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
     DWORD how = flags & KAY_OPEN_CREATE ? (flags & KAY_OPEN_WRITE ? CREATE_ALWAYS : OPEN_ALWAYS) : OPEN_EXISTING;
     return from_handle(CreateFileW(path, access, share, nullptr, how, 0, nullptr));
@@ -65,6 +67,7 @@ bool stat_file(kay_file file, kay_file_status* status) {
         status->mtime_ns = (written - 116444736000000000) * 100;
         status->device = info.dwVolumeSerialNumber;
         status->inode = (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+        status->links = info.nNumberOfLinks;
         return true;
     }
     // A handle the system opened as a file but cannot describe (a device
@@ -98,6 +101,45 @@ bool remove_file(const wchar_t* path) {
     DWORD attributes = GetFileAttributesW(path);
     if (is_link(path, attributes) && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return RemoveDirectoryW(path) != 0;
     return DeleteFileW(path) != 0;
+}
+
+kay_wait_result lock_file(kay_file file, bool exclusive) {
+    OVERLAPPED at{};
+    DWORD how = LOCKFILE_FAIL_IMMEDIATELY | (exclusive ? LOCKFILE_EXCLUSIVE_LOCK : 0);
+    if (LockFileEx(system_handle(file), how, 0, 1, 0, &at)) return KAY_WAIT_DONE;
+    return GetLastError() == ERROR_LOCK_VIOLATION ? KAY_WAIT_TIMEOUT : KAY_WAIT_FAILED;
+}
+
+bool touch_file(kay_file file) {
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    return SetFileTime(system_handle(file), nullptr, nullptr, &now) != 0;
+}
+
+bool list_folder(const wchar_t* path, kay_name_visitor visit, void* arg) {
+    static thread_local wchar_t pattern[32768 + 3];
+    std::size_t n = 0;
+    while (path[n] != 0 && n < 32768) n++;
+    if (n >= 32768 || !free_of_links(path, true)) return false;
+    CopyMemory(pattern, path, n * sizeof(wchar_t));
+    pattern[n] = L'\\';
+    pattern[n + 1] = L'*';
+    pattern[n + 2] = 0;
+    WIN32_FIND_DATAW data;
+    HANDLE find = FindFirstFileExW(pattern, FindExInfoBasic, &data, FindExSearchNameMatch, nullptr, 0);
+    if (find == INVALID_HANDLE_VALUE) return false;
+    do {
+        const wchar_t* name = data.cFileName;
+        if (!(name[0] == L'.' && (name[1] == 0 || (name[1] == L'.' && name[2] == 0)))) visit(arg, name);
+    } while (FindNextFileW(find, &data));
+    FindClose(find);
+    return true;
+}
+
+bool remove_folder(const wchar_t* path) {
+    if (!free_of_links(path, false)) return false;
+    forget_folder();
+    return RemoveDirectoryW(path) != 0;
 }
 
 bool truncate_file(kay_file file) {
