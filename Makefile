@@ -132,7 +132,7 @@ dist: native linux-arm64 win32 win64
 	@scripts/check-deps dist
 	scripts/make-dist
 
-# The downloads used as a user would (tests/install/dist.sh; root, for the
+# The downloads used as a user would (tests/install/dist.sh; root or sudo, for the
 # Debian chroot).
 test-dist: dist
 	KAY_WINE=$(WINE) KAY_WINEPREFIX=$(WINEPREFIX_DIR) tests/install/dist.sh $(CURDIR) $(CURDIR)/build $(CURDIR)/dist

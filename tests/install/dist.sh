@@ -4,14 +4,16 @@
 # every target that run (natively, under qemu, under Wine); kay-pack.exe
 # from the zip builds one under Wine; the .deb installs into a fresh Debian
 # chroot; and a second make-dist (another umask and temporary folder) gives
-# the same SHA256SUMS.  Run as root:
+# the same SHA256SUMS. The chroot steps run as root (through sudo for
+# another user):
 #   dist.sh SOURCE_DIR BUILD_DIR DIST_DIR
 set -eu
 src=$1
 build=$2
 dist=$3
+as_root() { if [ "$(id -u)" = 0 ]; then "$@"; else sudo "$@"; fi; }
 work=$(mktemp -d /var/tmp/kay-dist-test-XXXXXX)
-trap 'rm -rf "$work"' EXIT
+trap 'if [ -d "$work/root" ]; then as_root rm -rf "$work"; else rm -rf "$work"; fi' EXIT
 version=$(sed -n 's/^project(kay VERSION \([0-9.]*\).*/\1/p' "$src/CMakeLists.txt")
 wine=${KAY_WINE:-wine}
 export WINEPREFIX=${KAY_WINEPREFIX:-$build/wineprefix} WINEDEBUG=-all
@@ -90,12 +92,12 @@ check zip-linux "$work/zip-linux/out/app"
 # The package in a fresh Debian.
 mirror=$(sed -n 's/^URIs: *//p' /etc/apt/sources.list.d/debian.sources 2>/dev/null | head -n 1)
 [ -n "$mirror" ] || mirror=$(awk '/^deb / {print $2; exit}' /etc/apt/sources.list)
-debootstrap --variant=minbase bookworm "$work/root" "$mirror" >"$work/debootstrap.log" 2>&1 \
+as_root debootstrap --variant=minbase bookworm "$work/root" "$mirror" >"$work/debootstrap.log" 2>&1 \
     || { tail -n 20 "$work/debootstrap.log" >&2; fail "debootstrap"; }
-cp "$dist/kay_${version}_amd64.deb" "$work/root/tmp/"
-chroot "$work/root" dpkg -i "/tmp/kay_${version}_amd64.deb" >"$work/dpkg.log" 2>&1 \
+as_root cp "$dist/kay_${version}_amd64.deb" "$work/root/tmp/"
+as_root chroot "$work/root" dpkg -i "/tmp/kay_${version}_amd64.deb" >"$work/dpkg.log" 2>&1 \
     || fail "dpkg -i: $(cat "$work/dpkg.log")"
-got=$(chroot "$work/root" kay-pack --version)
+got=$(as_root chroot "$work/root" kay-pack --version)
 [ "$got" = "kay-pack $version" ] || fail "kay-pack --version in the chroot said '$got'"
 [ -x "$work/root/usr/lib/kay/kay-launcher-native" ] || fail "the package has no /usr/lib/kay/kay-launcher-native"
 
