@@ -13,10 +13,13 @@ build=$2
 dist=$3
 as_root() { if [ "$(id -u)" = 0 ]; then "$@"; else sudo "$@"; fi; }
 work=$(mktemp -d /var/tmp/kay-dist-test-XXXXXX)
-trap 'if [ -d "$work/root" ]; then as_root rm -rf "$work"; else rm -rf "$work"; fi' EXIT
 version=$(sed -n 's/^project(kay VERSION \([0-9.]*\).*/\1/p' "$src/CMakeLists.txt")
 wine=${KAY_WINE:-wine}
 export WINEPREFIX=${KAY_WINEPREFIX:-$build/wineprefix} WINEDEBUG=-all
+# One Wine server for every run: one that ends on its own between two runs
+# can drop the next one's connection.
+wineserver -p >/dev/null 2>&1 </dev/null
+trap 'wineserver -k 2>/dev/null; if [ -d "$work/root" ]; then as_root rm -rf "$work"; else rm -rf "$work"; fi' EXIT
 
 fail() {
     echo "FAIL: $*" >&2
