@@ -65,6 +65,7 @@ struct stamp_job {
     bool* current;
     std::uint32_t count;
     std::atomic<std::uint32_t> next{0};
+    std::atomic<bool> refused{false};  // a name the full pass would refuse
 };
 
 void stamp_entries(void* arg) {
@@ -72,11 +73,15 @@ void stamp_entries(void* arg) {
     kchar path[KAY_PATH_CAPACITY];
     char16_t name[KAY_NAME_CAPACITY];
     kay_index_entry entry;
-    for (std::uint32_t from; (from = job.next.fetch_add(STAMPS_AT_ONCE)) < job.count;) {
+    for (std::uint32_t from; !job.refused && (from = job.next.fetch_add(STAMPS_AT_ONCE)) < job.count;) {
         for (std::uint32_t i = from; i < job.count && i < from + STAMPS_AT_ONCE; i++) {
             const unsigned char* at = job.places[i];
             entry_at(&at, job.index_end, &entry, name);
-            entry_path(path, job.target_dir, name, entry.name_units);
+            if (check_entry_name(name, entry.name_units) != KAY_NAME_OK ||
+                !entry_path(path, job.target_dir, name, entry.name_units)) {
+                job.refused = true;
+                return;
+            }
             // No file is recorded as an empty stamp: an entry never written
             // (stored crc 0) that is still absent stays current.
             bool stamped = kay_state::stamp_of(path, &job.stamps[i]);
@@ -130,27 +135,21 @@ bool all_entries_current(const kchar* target_dir, const kay_launch_data& data, k
         return false;
     }
 
-    // Every name first, in order, as the full pass checks them: one that it
-    // would refuse, or whose path does not fit, is left to it.
-    static kchar path[KAY_PATH_CAPACITY];
+    // Where each entry starts, in order; an index that cannot be walked is
+    // left to the full pass.
     static kchar first[KAY_PATH_CAPACITY];
     char16_t name[KAY_NAME_CAPACITY];
     kay_index_entry entry;
     const unsigned char* at = data.index;
     for (std::uint32_t i = 0; i < count; i++) {
         stamping.places[i] = at;
-        if (!entry_at(&at, data.index_end, &entry, name) || check_entry_name(name, entry.name_units) != KAY_NAME_OK ||
-            !entry_path(path, target_dir, name, entry.name_units)) {
+        if (!entry_at(&at, data.index_end, &entry, name) ||
+            (i == 0 && !entry_path(first, target_dir, name, entry.name_units))) {
             release();
             return false;
         }
-        if (i == 0) buf_copy(first, KAY_PATH_CAPACITY, path);
     }
 
-    // Then every file's status, on a few threads where there are many
-    // (after a reboot each may wait for the disk). A file whose status is
-    // the one recorded is current without being read; the others go to the
-    // checksum, their status taken before they are read.
     // A record of this index and product only (so of this size).
     const kay_record_parts parts = kay_state::parts_of(data);
     unsigned char* record = data.check_content ? nullptr
@@ -163,8 +162,17 @@ bool all_entries_current(const kchar* target_dir, const kay_launch_data& data, k
     }
     stamping.record = record;
     const bool had_record = record != nullptr;
+    // Then every file's status, on a few threads where there are many
+    // (after a reboot each may wait for the disk). A file whose status is
+    // the one recorded is current without being read; the others go to the
+    // checksum, their status taken before they are read. A name the full
+    // pass would refuse, or whose path does not fit, is left to it.
     on_threads(stamp_entries, &stamping, count / STAMPS_PER_WORKER + 1);
     std::free(record);
+    if (stamping.refused) {
+        release();
+        return false;
+    }
     for (std::uint32_t i = 0; i < count; i++)
         if (!stamping.current[i]) job.entries[job.count++] = stamping.places[i];
 
