@@ -100,7 +100,8 @@ static kay_lock refuse_unsafe_target_then_lock() {
         if (rc == KAY_WAIT_DONE) kay_sys.close_lock(lock);
         lock = kay_lock{};
     }
-    if (rc == KAY_WAIT_FAILED) kay_unpack::warn_before_writing(g_target_dir);
+    // No lock: none could be had, or the target went every time it was.
+    if (!lock.valid()) kay_unpack::warn_before_writing(g_target_dir);
     return lock;
 }
 
